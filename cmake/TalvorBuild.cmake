@@ -1,0 +1,31 @@
+# Build settings shared by every target of the project.
+
+if(WIN32)
+  set(TALVOR_WINDOWS ON)
+else()
+  set(TALVOR_WINDOWS OFF)
+endif()
+
+# Sanitizers apply to everything in a native build, GoogleTest included, so
+# that instrumented and uninstrumented code never mix.
+if(TALVOR_SANITIZE AND NOT TALVOR_WINDOWS)
+  add_compile_options(-fsanitize=${TALVOR_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${TALVOR_SANITIZE})
+endif()
+
+# Our own code builds with every warning as an error; third-party code
+# (GoogleTest) keeps its own flags.
+function(talvor_strict target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /WX /permissive-)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  endif()
+  if(TALVOR_WINDOWS)
+    target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+  endif()
+endfunction()
+
+# Headers are included by their folder: #include "codec/encodable_value.h".
+set(TALVOR_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+cmake_path(NORMAL_PATH TALVOR_SOURCE_ROOT)

@@ -1,0 +1,46 @@
+# GoogleTest is built from the Debian source package in every build, so that
+# native sanitizer builds and the Windows cross build use the same sources.
+set(TALVOR_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest source tree")
+if(NOT EXISTS ${TALVOR_GOOGLETEST_SOURCE}/CMakeLists.txt)
+  message(FATAL_ERROR "GoogleTest sources not found at ${TALVOR_GOOGLETEST_SOURCE}: install the Debian package 'googletest'")
+endif()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(${TALVOR_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+if(TALVOR_WINDOWS)
+  # The private Wine prefix is prepared once before the first Windows test and
+  # its wineserver and display are stopped after the last one.
+  add_executable(wine_keepalive ${TALVOR_SOURCE_ROOT}/tools/wine_keepalive.c)
+  set_target_properties(wine_keepalive PROPERTIES WIN32_EXECUTABLE ON)
+  add_test(NAME wine.prepare COMMAND ${TALVOR_SOURCE_ROOT}/tools/wine-run --prepare ${CMAKE_BINARY_DIR} $<TARGET_FILE:wine_keepalive>)
+  set_tests_properties(wine.prepare PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+  add_test(NAME wine.shutdown COMMAND ${TALVOR_SOURCE_ROOT}/tools/wine-run --shutdown ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine.shutdown PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 120)
+endif()
+
+# talvor_add_gtest(name SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [RESOURCE_LOCK ...])
+# One test binary is one CTest test: under Wine every process start costs, so
+# the cases of a binary run in one process and GoogleTest reports them.
+function(talvor_add_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;DEPENDS_ON" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  talvor_strict(${name})
+  target_include_directories(${name} PRIVATE ${TALVOR_SOURCE_ROOT})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+  if(T_RESOURCE_LOCK)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+  endif()
+  if(TALVOR_WINDOWS)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
+  endif()
+  if(T_DEPENDS_ON)
+    add_dependencies(${name} ${T_DEPENDS_ON})
+  endif()
+endfunction()
