@@ -166,6 +166,8 @@ LRESULT CALLBACK Win32Window::WindowProcedure(HWND window, UINT message, WPARAM 
   if (message == WM_NCCREATE) {
     const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lparam);
     auto* owner = static_cast<Win32Window*>(creation->lpCreateParams);
+    // A window of this class made by anyone but Open has no owner object.
+    if (owner == nullptr) return DefWindowProcW(window, message, wparam, lparam);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
     EnableNonClientScalingIfPresent(window);
     owner->hwnd_ = window;
