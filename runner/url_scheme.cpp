@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <regex>
-
 #include "runner/win32_handles.h"
 
 namespace {
@@ -24,6 +22,22 @@ bool WriteStringValue(const std::wstring& key_name, const wchar_t* value_name,
   const DWORD byte_count = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
   return RegSetValueExW(key.get(), value_name, 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(data.c_str()), byte_count) == ERROR_SUCCESS;
+}
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool IsSchemeCharacter(char c) {
+  return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '.' || c == '-';
+}
+
+// Matches ^[a-z][a-z0-9+.-]+: without regard to case. Scanned by hand: the
+// standard library's regular expressions recurse once per character and run
+// out of stack on a scheme-like argument of a few thousand characters.
+bool StartsWithUriScheme(const std::string& text) {
+  if (text.empty() || !IsAsciiLetter(text[0])) return false;
+  size_t end = 1;
+  while (end < text.size() && IsSchemeCharacter(text[end])) ++end;
+  return end >= 2 && end < text.size() && text[end] == ':';
 }
 
 }  // namespace
@@ -47,7 +61,5 @@ void RegisterUrlScheme(const std::wstring& executable_path) {
 
 bool IsDeepLinkInvocation(const std::vector<std::string>& arguments) {
   if (arguments.size() != 1) return false;
-  static const std::regex pattern("^([a-z][a-z0-9+.-]+):",
-                                  std::regex::ECMAScript | std::regex::icase);
-  return std::regex_search(arguments.front(), pattern, std::regex_constants::match_continuous);
+  return StartsWithUriScheme(arguments.front());
 }

@@ -56,13 +56,13 @@ std::wstring WidenUtf8(const std::string& text) {
   return result;
 }
 
-std::wstring ModuleFilePath() {
+std::wstring ModuleFilePath(HMODULE module) {
   // Paths may exceed MAX_PATH; the system caps them at 32767 characters.
   constexpr DWORD kLimit = 32768;
   std::wstring buffer;
   for (DWORD size = MAX_PATH; size <= kLimit; size *= 2) {
     buffer.assign(size, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
+    const DWORD length = GetModuleFileNameW(module, buffer.data(), size);
     if (length == 0) return std::wstring();
     if (length < size) {
       buffer.resize(length);

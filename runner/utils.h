@@ -4,6 +4,8 @@
 #ifndef TALVOR_RUNNER_UTILS_H_
 #define TALVOR_RUNNER_UTILS_H_
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -27,9 +29,9 @@ std::string NarrowUtf8(const std::wstring& text);
 // byte. Empty on failure.
 std::wstring WidenUtf8(const std::string& text);
 
-// The full path of the running executable, however long; empty when the
-// system cannot tell.
-std::wstring ModuleFilePath();
+// The full path of `module` (the running executable by default), however
+// long; empty when the system cannot tell.
+std::wstring ModuleFilePath(HMODULE module = nullptr);
 
 // `path` without its last component and the separators before it; both '\'
 // and '/' separate, and a root stays whole ("C:\app.exe" gives "C:\").
