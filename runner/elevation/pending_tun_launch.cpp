@@ -20,7 +20,12 @@ void SetMessage(std::string* message, const std::string& text) {
   if (message != nullptr) *message = text;
 }
 
-std::string LastErrorText() { return NarrowUtf8(FormatWindowsError(GetLastError())); }
+// A failure that left no error code behind gets no text rather than the text
+// for success; the relaunch then reports its own.
+void SetLastErrorMessage(std::string* message) {
+  const DWORD code = GetLastError();
+  if (code != ERROR_SUCCESS) SetMessage(message, NarrowUtf8(FormatWindowsError(code)));
+}
 
 void DeleteIgnoringErrors(const std::wstring& path) {
   std::error_code ignored;
@@ -73,12 +78,12 @@ std::wstring WritePendingTunLaunchFile(const std::string& payload, std::string* 
   wchar_t directory[MAX_PATH] = {};
   const DWORD directory_length = GetTempPathW(MAX_PATH, directory);
   if (directory_length == 0 || directory_length > MAX_PATH) {
-    SetMessage(error_message, LastErrorText());
+    SetLastErrorMessage(error_message);
     return std::wstring();
   }
   wchar_t file_path[MAX_PATH] = {};
   if (GetTempFileNameW(directory, kPendingTunLaunchFilePrefix, 0, file_path) == 0) {
-    SetMessage(error_message, LastErrorText());
+    SetLastErrorMessage(error_message);
     return std::wstring();
   }
   const std::wstring path = file_path;

@@ -27,6 +27,13 @@ bool QueryExecutablePath(std::wstring* path) {
 
 bool ShellExecuteWithSystem(SHELLEXECUTEINFOW* info) { return ShellExecuteExW(info) != FALSE; }
 
+// The system's text for a failure. A failure that left no error code behind
+// (the shell does so after showing its own error box) gets no text rather
+// than the text for success; the caller then uses its own.
+std::string FailureText(DWORD code) {
+  return code == ERROR_SUCCESS ? std::string() : NarrowUtf8(FormatWindowsError(code));
+}
+
 }  // namespace
 
 ElevatedLaunchCalls ElevatedLaunchCalls::System() {
@@ -57,7 +64,7 @@ bool RelaunchElevatedWithPayload(HWND window, const std::string& payload,
   if (!calls.query_executable_path(&executable_path)) {
     const DWORD code = GetLastError();
     DeleteIgnoringErrors(file_path);
-    return fail(NarrowUtf8(FormatWindowsError(code)));
+    return fail(FailureText(code));
   }
   const std::wstring working_directory = ParentDirectory(executable_path);
   const std::wstring parameters = PendingTunLaunchParameters(file_path);
@@ -76,7 +83,7 @@ bool RelaunchElevatedWithPayload(HWND window, const std::string& payload,
     const DWORD code = GetLastError();
     if (code == ERROR_CANCELLED && cancelled != nullptr) *cancelled = true;
     DeleteIgnoringErrors(file_path);
-    return fail(NarrowUtf8(FormatWindowsError(code)));
+    return fail(FailureText(code));
   }
   // The new instance runs on its own; nothing waits for it.
   talvor::UniqueKernelHandle started(info.hProcess);

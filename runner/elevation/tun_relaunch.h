@@ -29,8 +29,10 @@ std::wstring PendingTunLaunchParameters(const std::wstring& file_path);
 // Writes the payload to a new launch file and starts this executable with
 // the verb "runas" and the file's path; on success posts WM_CLOSE to `window`
 // and returns true, the file then belonging to the new instance. On failure
-// deletes the file and returns false, with `error_message` (UTF-8) and
-// `cancelled` (the user declined the prompt) set when given.
+// deletes the file and returns false, with `error_message` (UTF-8: the
+// system's text for the error, or a text of the launch file's) and
+// `cancelled` (the user declined the prompt) set when given. The message
+// stays empty when the system gave no error code.
 bool RelaunchElevatedWithPayload(HWND window, const std::string& payload,
                                  std::string* error_message, bool* cancelled,
                                  const ElevatedLaunchCalls& calls = ElevatedLaunchCalls::System());
