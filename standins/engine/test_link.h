@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -38,7 +39,7 @@ class TestLink {
   TestLink& operator=(const TestLink&) = delete;
 
   // The built-in application's state that the test asked for in its welcome.
-  bool application_on() const { return application_on_; }
+  bool application_on() const { return application_on_.load(); }
 
   void EngineCreated(const std::vector<std::string>& arguments);
   void EngineFailed(const std::string& reason);
@@ -61,7 +62,7 @@ class TestLink {
   std::mutex welcome_mutex_;
   std::condition_variable welcome_arrived_;
   bool welcomed_ = false;
-  bool application_on_ = true;
+  std::atomic<bool> application_on_{true};
   std::thread reader_;
 };
 

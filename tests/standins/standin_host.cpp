@@ -1,13 +1,17 @@
 // A minimal host of the engine stand-in, shaped like the program: a hidden
 // top-level window that embeds the engine's view, registers the plugin
 // stand-ins, offers its messages to the engine first and shows itself on the
-// first frame. With TALVOR_STANDIN_HOST_SEND set in its environment it calls
+// first frame; its command-line arguments become the entrypoint arguments.
+// With TALVOR_STANDIN_HOST_SEND set in its environment it calls
 // SendAppLink on the running host's window instead, as the program's second
 // instance does, and exits with 0 (3 when no host runs).
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "embedding/engine_api.h"
 #include "runner/win32_handles.h"
@@ -17,6 +21,26 @@
 namespace {
 
 using talvor::test::kStandinHostClass;
+
+std::string Narrow(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return {};
+  std::string narrow(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr, nullptr);
+  narrow.pop_back();
+  return narrow;
+}
+
+// The arguments after the program's name, in UTF-8.
+std::vector<std::string> CommandLineArguments() {
+  int count = 0;
+  talvor::UniqueLocalMemory arguments(CommandLineToArgvW(GetCommandLineW(), &count));
+  std::vector<std::string> narrow;
+  for (int index = 1; arguments && index < count; ++index) {
+    narrow.push_back(Narrow(static_cast<LPWSTR*>(arguments.get())[index]));
+  }
+  return narrow;
+}
 using talvor::test::kStandinHostTitle;
 
 struct ControllerDeleter {
@@ -61,7 +85,12 @@ class Host {
   }
 
   bool Create() {
+    const std::vector<std::string> arguments = CommandLineArguments();
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
     FlutterDesktopEngineProperties properties{};
+    properties.entrypoint_argc = static_cast<int32_t>(argv.size());
+    properties.entrypoint_argv = argv.empty() ? nullptr : argv.data();
     properties.assets_path = L"data\\flutter_assets";
     properties.icu_data_path = L"data\\icudtl.dat";
     properties.aot_library_path = L"data\\app.so";
