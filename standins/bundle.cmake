@@ -50,3 +50,20 @@ function(talvor_bundle_add_program target)
   add_custom_target(talvor_bundle_${target} DEPENDS ${stamp})
   add_dependencies(talvor_bundle talvor_bundle_${target})
 endfunction()
+
+# talvor_test_uses_bundle(target): the test program `target` finds the bundle
+# and the core variants (talvor::test::BundleDirectory() and CoreVariant() of
+# tests/support/bundle_copy.h), and they are built before it.
+function(talvor_test_uses_bundle target)
+  get_target_property(output_dir ${target} RUNTIME_OUTPUT_DIRECTORY)
+  if(NOT output_dir)
+    get_target_property(binary_dir ${target} BINARY_DIR)
+    set(output_dir ${binary_dir})
+  endif()
+  file(RELATIVE_PATH bundle ${output_dir} ${TALVOR_BUNDLE_DIR})
+  file(RELATIVE_PATH variants ${output_dir} ${TALVOR_CORE_VARIANTS_DIR})
+  target_compile_definitions(${target} PRIVATE
+    TALVOR_TEST_BUNDLE_FROM_TEST="${bundle}"
+    TALVOR_TEST_CORE_VARIANTS_FROM_TEST="${variants}")
+  add_dependencies(${target} talvor_bundle talvor_core_variants)
+endfunction()

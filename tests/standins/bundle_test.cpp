@@ -7,16 +7,14 @@
 #include <vector>
 
 #include "runner/win32_handles.h"
-#include "tests/support/child_process.h"
+#include "tests/support/bundle_copy.h"
 
 namespace talvor::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path FromTestDirectory(const char* relative) { return fs::path(TestExecutableDirectory()) / relative; }
-
-fs::path Bundle() { return FromTestDirectory(TALVOR_TEST_BUNDLE_FROM_TEST); }
+fs::path Bundle() { return BundleDirectory(); }
 
 const std::vector<std::string> kCoreExports = {
     "BridgeInit",     "BridgeInitFromJSON", "BridgeStart",       "BridgeStop",       "BridgeStatus",
@@ -64,12 +62,11 @@ TEST(Bundle, EveryStandInExportsWhatTheProgramImports) {
 }
 
 TEST(Bundle, CoreVariantsLackExactlyTheirExports) {
-  const fs::path variants = FromTestDirectory(TALVOR_TEST_CORE_VARIANTS_FROM_TEST);
-  UniqueModule without_stop_and_version = Load(variants / "lacking_bridge_stop_and_version" / "talvor.dll");
+  UniqueModule without_stop_and_version = Load(CoreVariant("lacking_bridge_stop_and_version"));
   ASSERT_TRUE(without_stop_and_version);
   EXPECT_EQ(Missing(without_stop_and_version.get(), kCoreExports),
             (std::vector<std::string>{"BridgeStop", "Talvor_GetVersion"}));
-  UniqueModule without_version = Load(variants / "lacking_version" / "talvor.dll");
+  UniqueModule without_version = Load(CoreVariant("lacking_version"));
   ASSERT_TRUE(without_version);
   EXPECT_EQ(Missing(without_version.get(), kCoreExports), std::vector<std::string>{"Talvor_GetVersion"});
 }
@@ -80,6 +77,20 @@ TEST(Bundle, HoldsTheApplicationsDataFolder) {
   EXPECT_FALSE(fs::is_empty(data / "flutter_assets"));
   EXPECT_TRUE(fs::is_regular_file(data / "icudtl.dat"));
   EXPECT_TRUE(fs::is_regular_file(data / "app.so"));
+}
+
+TEST(Bundle, CopiesCanBeChangedAndGoAway) {
+  fs::path copied;
+  {
+    std::optional<BundleCopy> copy = BundleCopy::Make(Bundle());
+    ASSERT_TRUE(copy);
+    copied = copy->path();
+    EXPECT_TRUE(fs::is_regular_file(*copy / "flutter_windows.dll"));
+    EXPECT_TRUE(fs::is_directory(*copy / "data" / "flutter_assets"));
+    fs::remove(*copy / "talvor.dll");
+    EXPECT_TRUE(fs::is_regular_file(Bundle() / "talvor.dll"));
+  }
+  EXPECT_FALSE(fs::exists(copied));
 }
 
 TEST(Bundle, CoreStandInAnswersHarmlessly) {
