@@ -13,6 +13,12 @@ if(TALVOR_SANITIZE AND NOT TALVOR_WINDOWS)
   add_link_options(-fsanitize=${TALVOR_SANITIZE})
 endif()
 
+# A fuzz build instruments everything for coverage; only the fuzz targets
+# link libFuzzer's driver.
+if(TALVOR_FUZZ AND NOT TALVOR_WINDOWS)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Our own code builds with every warning as an error; third-party code
 # (GoogleTest) keeps its own flags.
 function(talvor_strict target)

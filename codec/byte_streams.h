@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace flutter {
+
+// Source of the bytes of one encoded message.
+class ByteStreamReader {
+ public:
+  // Returned by RemainingBytes when the reader cannot tell.
+  static constexpr size_t kUnknownSize = std::numeric_limits<size_t>::max();
+
+  virtual ~ByteStreamReader() = default;
+  virtual uint8_t ReadByte() = 0;
+  virtual void ReadBytes(uint8_t* buffer, size_t length) = 0;
+  // Skips to the next multiple of `alignment`, counted from the first byte of
+  // the message.
+  virtual void ReadAlignment(uint8_t alignment) = 0;
+
+  // How many bytes are left to read. The serializer compares declared sizes
+  // against it so that a corrupt size cannot make it allocate far more than
+  // the message holds; a reader that cannot tell answers kUnknownSize and
+  // its declared sizes are trusted.
+  virtual size_t RemainingBytes() const { return kUnknownSize; }
+};
+
+// Sink of the bytes of one encoded message.
+class ByteStreamWriter {
+ public:
+  virtual ~ByteStreamWriter() = default;
+  virtual void WriteByte(uint8_t byte) = 0;
+  virtual void WriteBytes(const uint8_t* bytes, size_t length) = 0;
+  // Pads with zero bytes to the next multiple of `alignment`, counted from the
+  // first byte of the message.
+  virtual void WriteAlignment(uint8_t alignment) = 0;
+};
+
+// Reads a caller-owned byte range, which must stay alive while reading.
+// A read that would go past the end is refused: it writes one diagnostic line,
+// leaves the destination untouched (so callers see the zeros they prepared)
+// and moves to the end, since whatever follows a payload that does not fit is
+// that payload's bytes, not further values.
+class ByteBufferStreamReader : public ByteStreamReader {
+ public:
+  ByteBufferStreamReader(const uint8_t* bytes, size_t size);
+  ~ByteBufferStreamReader() override;
+
+  uint8_t ReadByte() override;
+  void ReadBytes(uint8_t* buffer, size_t length) override;
+  void ReadAlignment(uint8_t alignment) override;
+  size_t RemainingBytes() const override;
+
+ private:
+  void RefuseRead();
+
+  const uint8_t* bytes_;
+  uint64_t size_;
+  // May pass size_ after an alignment near the end; every read checks.
+  uint64_t position_ = 0;
+};
+
+// Appends to a caller-owned vector.
+class ByteBufferStreamWriter : public ByteStreamWriter {
+ public:
+  explicit ByteBufferStreamWriter(std::vector<uint8_t>* buffer);
+  ~ByteBufferStreamWriter() override;
+
+  void WriteByte(uint8_t byte) override;
+  void WriteBytes(const uint8_t* bytes, size_t length) override;
+  void WriteAlignment(uint8_t alignment) override;
+
+ private:
+  std::vector<uint8_t>* buffer_;
+};
+
+}  // namespace flutter

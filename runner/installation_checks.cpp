@@ -1,0 +1,46 @@
+#include "runner/installation_checks.h"
+
+#include <windows.h>
+
+namespace {
+
+constexpr wchar_t kErrorCaptionWide[] = L"Talvor VPN - Error";
+constexpr char kErrorCaptionNarrow[] = "Talvor VPN - Error";
+constexpr wchar_t kWarningCaption[] = L"Talvor VPN - Warning";
+
+constexpr wchar_t kCoreLoadFailedText[] =
+    L"Unable to load talvor.dll.\n"
+    L"Make sure the file is placed next to talvor_app.exe.\n"
+    L"\n"
+    L"Build step: make lib-windows";
+constexpr char kMissingExportPrefix[] = "talvor.dll is loaded but a required export is missing: ";
+constexpr wchar_t kTunnelDriverMissingText[] =
+    L"wintun.dll was not found next to talvor_app.exe.\n"
+    L"\n"
+    L"TUN mode is unavailable. The app will continue in SOCKS5/HTTP proxy mode.\n"
+    L"For TUN support, place wintun.dll beside the executable.";
+
+}  // namespace
+
+talvor::UniqueModule LoadCoreLibrary(const std::wstring& path) {
+  talvor::UniqueModule library(LoadLibraryW(path.c_str()));
+  if (!library) {
+    MessageBoxW(nullptr, kCoreLoadFailedText, kErrorCaptionWide, MB_ICONERROR);
+    return talvor::UniqueModule();
+  }
+  for (const char* name : kRequiredCoreExports) {
+    if (GetProcAddress(library.get(), name) == nullptr) {
+      const std::string text = std::string(kMissingExportPrefix) + name;
+      MessageBoxA(nullptr, text.c_str(), kErrorCaptionNarrow, MB_ICONERROR);
+      return talvor::UniqueModule();
+    }
+  }
+  return library;
+}
+
+void WarnIfTunnelDriverMissing(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    MessageBoxW(nullptr, kTunnelDriverMissingText, kWarningCaption, MB_ICONWARNING);
+  }
+}

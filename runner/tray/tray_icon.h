@@ -1,0 +1,99 @@
+// The application's notification-area icon: the app icon with a grey or green
+// status badge, a tooltip naming the state and server, and a context menu
+// whose commands go to a handler installed by the main window.
+#ifndef TALVOR_RUNNER_TRAY_TRAY_ICON_H_
+#define TALVOR_RUNNER_TRAY_TRAY_ICON_H_
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <functional>
+#include <string>
+
+#include "runner/win32_handles.h"
+
+inline constexpr UINT kTrayIconId = 1;
+inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;
+
+inline constexpr UINT kTrayCommandToggle = 40001;
+inline constexpr UINT kTrayCommandOpen = 40002;
+inline constexpr UINT kTrayCommandExit = 40003;
+
+inline constexpr COLORREF kDisconnectedBadgeColor = RGB(148, 163, 184);
+inline constexpr COLORREF kConnectedBadgeColor = RGB(34, 197, 94);
+inline constexpr COLORREF kBadgeRingColor = RGB(255, 255, 255);
+
+// Receives the command ids chosen in the tray (kTrayCommandToggle, ...Open,
+// ...Exit).
+using TrayCommandHandler = std::function<void(unsigned int command_id)>;
+
+// Sends one request to the notification area; Shell_NotifyIconW in the
+// program, a recorder in tests.
+using TrayShellNotifier = std::function<BOOL(DWORD message, NOTIFYICONDATAW* data)>;
+
+class TrayIcon {
+ public:
+  TrayIcon();
+  explicit TrayIcon(TrayShellNotifier notifier);
+  ~TrayIcon();
+
+  TrayIcon(const TrayIcon&) = delete;
+  TrayIcon& operator=(const TrayIcon&) = delete;
+
+  // Replaces the handler of chosen commands.
+  void SetCommandHandler(TrayCommandHandler handler);
+
+  // Adds the icon, owned by `owner`, to the notification area, badged from
+  // `base_icon` (the system's application icon when null). True when the icon
+  // is there; an icon already added is left as it is.
+  bool Create(HWND owner, HICON base_icon);
+
+  // Shows the connection state in the image, tooltip and menu. Before Create
+  // the state is only kept, for Create and the menu to use.
+  void UpdateStatus(bool connected, bool can_toggle, const std::wstring& server_name);
+
+  // Handles a kTrayCallbackMessage: a double click opens the window, a right
+  // click shows the menu. True when handled.
+  bool HandleCallbackMessage(HWND window, WPARAM wparam, LPARAM lparam);
+
+  // Passes a tray menu command to the handler. True for the tray's own ids.
+  bool HandleCommand(unsigned int command_id);
+
+  // Handles the shell's announcement that the taskbar was re-created (after
+  // a restart of the shell): the icon, if it was in the notification area, is
+  // added again with its current image and tooltip. True when `message` is
+  // that announcement.
+  bool HandleTaskbarCreated(UINT message);
+
+  // Takes the icon out of the notification area and drops its images; the
+  // reported state and the handler stay.
+  void Remove();
+
+  // Whether the icon is in the notification area now: only then can the
+  // owner hide its window to it.
+  bool IsInNotificationArea() const { return added_; }
+
+ private:
+  bool HasImages() const { return disconnected_icon_ && connected_icon_; }
+  HICON CurrentImage() const;
+  void DestroyImages();
+  void WriteStatus();
+  void ShowContextMenu(HWND window);
+
+  NOTIFYICONDATAW notify_data_{};
+  bool added_ = false;
+  bool connected_ = false;
+  bool can_toggle_ = true;
+  std::wstring server_name_;
+  talvor::UniqueIcon disconnected_icon_;
+  talvor::UniqueIcon connected_icon_;
+  TrayCommandHandler command_handler_;
+  TrayShellNotifier notifier_;
+  UINT taskbar_created_message_ = 0;
+};
+
+// Draws `base_icon` with a round badge of `badge_color` in a white ring in its
+// lower right corner. Null when the base icon cannot be read or drawing fails.
+talvor::UniqueIcon CreateBadgedIcon(HICON base_icon, COLORREF badge_color);
+
+#endif  // TALVOR_RUNNER_TRAY_TRAY_ICON_H_

@@ -1,0 +1,44 @@
+// Process utilities shared by the start-up sequence and the native services:
+// a console for runs under a debugger, the command-line arguments as UTF-8,
+// UTF-8/UTF-16 conversions and the directory of the running executable.
+#ifndef TALVOR_RUNNER_UTILS_H_
+#define TALVOR_RUNNER_UTILS_H_
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Opens a console and points the standard streams (and the engine library's)
+// at it. Without a console nothing changes.
+void OpenDebugConsole();
+
+// The process arguments after the program name, in UTF-8. An argument that is
+// not well-formed UTF-16 keeps its place as an empty string.
+std::vector<std::string> ReadCommandLineArguments();
+
+// UTF-16 to UTF-8, rejecting ill-formed input: empty for null, empty input
+// or any conversion failure.
+std::string NarrowUtf8Strict(const wchar_t* text);
+
+// UTF-16 to UTF-8, converting ill-formed input too; stops at the first zero
+// character. Empty on failure.
+std::string NarrowUtf8(const std::wstring& text);
+
+// UTF-8 to UTF-16, converting ill-formed input too; stops at the first zero
+// byte. Empty on failure.
+std::wstring WidenUtf8(const std::string& text);
+
+// The full path of `module` (the running executable by default), however
+// long; empty when the system cannot tell.
+std::wstring ModuleFilePath(HMODULE module = nullptr);
+
+// `path` without its last component and the separators before it; both '\'
+// and '/' separate, and a root stays whole ("C:\app.exe" gives "C:\").
+std::wstring ParentDirectory(const std::wstring& path);
+
+// The directory that holds the running executable; the working directory only
+// when the executable's path cannot be obtained at all.
+std::wstring ExecutableDirectory();
+
+#endif  // TALVOR_RUNNER_UTILS_H_

@@ -1,0 +1,216 @@
+#pragma once
+
+// Helpers shared by the codec tests and the fuzz targets: hex byte strings,
+// encoding at an offset, bit-exact value comparison, random nested values.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/byte_streams.h"
+#include "codec/encodable_value.h"
+#include "codec/standard_codec_serializer.h"
+
+namespace flutter {
+
+// Readable failure messages in GoogleTest.
+inline void PrintTo(const EncodableValue& value, std::ostream* out) {
+  switch (value.index()) {
+    case 0: *out << "null"; return;
+    case 1: *out << (std::get<bool>(value) ? "true" : "false"); return;
+    case 2: *out << std::get<int32_t>(value); return;
+    case 3: *out << std::get<int64_t>(value) << "L"; return;
+    case 4: *out << std::get<double>(value); return;
+    case 5: *out << '"' << std::get<std::string>(value) << '"'; return;
+    case 10: {
+      *out << '[';
+      for (const EncodableValue& element : std::get<EncodableList>(value)) {
+        PrintTo(element, out);
+        *out << ", ";
+      }
+      *out << ']';
+      return;
+    }
+    case 11: {
+      *out << '{';
+      for (const auto& [key, entry] : std::get<EncodableMap>(value)) {
+        PrintTo(key, out);
+        *out << ": ";
+        PrintTo(entry, out);
+        *out << ", ";
+      }
+      *out << '}';
+      return;
+    }
+    default: *out << "<alternative " << value.index() << '>'; return;
+  }
+}
+
+}  // namespace flutter
+
+namespace talvor::test {
+
+// "07 03 61" -> {0x07, 0x03, 0x61}; spaces are ignored.
+inline std::vector<uint8_t> Bytes(const std::string& hex) {
+  std::vector<uint8_t> bytes;
+  std::string digits;
+  for (char c : hex) {
+    if (c == ' ') continue;
+    digits += c;
+    if (digits.size() == 2) {
+      bytes.push_back(static_cast<uint8_t>(std::stoi(digits, nullptr, 16)));
+      digits.clear();
+    }
+  }
+  return bytes;
+}
+
+// The encoding of `value` after `offset` filler bytes, which count for
+// alignment as an envelope byte does.
+inline std::vector<uint8_t> Encode(const flutter::EncodableValue& value, size_t offset = 0) {
+  std::vector<uint8_t> bytes(offset, 0xAA);
+  flutter::ByteBufferStreamWriter writer(&bytes);
+  flutter::StandardCodecSerializer::GetInstance().WriteValue(value, &writer);
+  return bytes;
+}
+
+struct Decoded {
+  flutter::EncodableValue value;
+  size_t bytes_left = 0;
+};
+
+// Reads one value that starts `offset` bytes into `bytes`.
+inline Decoded Decode(const std::vector<uint8_t>& bytes, size_t offset = 0) {
+  flutter::ByteBufferStreamReader reader(bytes.data(), bytes.size());
+  std::vector<uint8_t> skipped(offset);
+  reader.ReadBytes(skipped.data(), offset);
+  Decoded decoded;
+  decoded.value = flutter::StandardCodecSerializer::GetInstance().ReadValue(&reader);
+  decoded.bytes_left = reader.RemainingBytes();
+  return decoded;
+}
+
+template <typename T>
+bool SameBits(const std::vector<T>& a, const std::vector<T>& b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
+
+// Equal alternatives and contents, floating-point numbers compared bit for
+// bit so that NaN payloads and the sign of zero count.
+inline bool Identical(const flutter::EncodableValue& a, const flutter::EncodableValue& b) {
+  using flutter::EncodableList;
+  using flutter::EncodableMap;
+  if (a.index() != b.index()) return false;
+  switch (a.index()) {
+    case 4: {
+      const double x = std::get<double>(a), y = std::get<double>(b);
+      return std::memcmp(&x, &y, sizeof x) == 0;
+    }
+    case 9: return SameBits(std::get<std::vector<double>>(a), std::get<std::vector<double>>(b));
+    case 13: return SameBits(std::get<std::vector<float>>(a), std::get<std::vector<float>>(b));
+    case 10: {
+      const EncodableList& x = std::get<EncodableList>(a);
+      const EncodableList& y = std::get<EncodableList>(b);
+      if (x.size() != y.size()) return false;
+      for (size_t i = 0; i < x.size(); ++i) {
+        if (!Identical(x[i], y[i])) return false;
+      }
+      return true;
+    }
+    case 11: {
+      const EncodableMap& x = std::get<EncodableMap>(a);
+      const EncodableMap& y = std::get<EncodableMap>(b);
+      if (x.size() != y.size()) return false;
+      for (auto i = x.begin(), j = y.begin(); i != x.end(); ++i, ++j) {
+        if (!Identical(i->first, j->first) || !Identical(i->second, j->second)) return false;
+      }
+      return true;
+    }
+    default: return a == b;
+  }
+}
+
+// Random values over every alternative the standard codec can carry (all but
+// the custom one), nested up to a given depth. NaN is left out: map keys need
+// a consistent order, which NaN does not have. Typed lists are never empty:
+// an empty one is written without padding but read with it, so it only reads
+// back by itself or where it ends aligned.
+class RandomValues {
+ public:
+  explicit RandomValues(uint64_t seed) : engine_(seed) {}
+
+  flutter::EncodableValue Next(int depth) {
+    static const int kAlternatives[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13};
+    int pick = kAlternatives[Uniform(0, 12)];
+    if ((pick == 10 || pick == 11) && depth <= 0) pick = kAlternatives[Uniform(0, 9)];
+    switch (pick) {
+      case 0: return flutter::EncodableValue();
+      case 1: return flutter::EncodableValue(Uniform(0, 1) == 1);
+      case 2: return flutter::EncodableValue(static_cast<int32_t>(engine_()));
+      case 3: return flutter::EncodableValue(static_cast<int64_t>(engine_()));
+      case 4: return flutter::EncodableValue(Double());
+      case 5: return flutter::EncodableValue(String());
+      case 6: return flutter::EncodableValue(Numbers<uint8_t>(0, [this] { return static_cast<uint8_t>(engine_()); }));
+      case 7: return flutter::EncodableValue(Numbers<int32_t>(1, [this] { return static_cast<int32_t>(engine_()); }));
+      case 8: return flutter::EncodableValue(Numbers<int64_t>(1, [this] { return static_cast<int64_t>(engine_()); }));
+      case 9: return flutter::EncodableValue(Numbers<double>(1, [this] { return Double(); }));
+      case 13: return flutter::EncodableValue(Numbers<float>(1, [this] { return Float(); }));
+      case 10: {
+        flutter::EncodableList list;
+        for (int i = Uniform(0, 6); i > 0; --i) list.push_back(Next(depth - 1));
+        return flutter::EncodableValue(std::move(list));
+      }
+      default: {
+        flutter::EncodableMap map;
+        for (int i = Uniform(0, 6); i > 0; --i) map.emplace(Next(depth - 1), Next(depth - 1));
+        return flutter::EncodableValue(std::move(map));
+      }
+    }
+  }
+
+  int Uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(engine_); }
+
+ private:
+  // Short lengths mostly, sometimes across the one-byte size limit.
+  size_t Length() { return Uniform(0, 9) == 0 ? static_cast<size_t>(Uniform(240, 300)) : static_cast<size_t>(Uniform(0, 12)); }
+
+  std::string String() {
+    std::string string(Length(), '\0');
+    for (char& c : string) c = static_cast<char>(engine_());
+    return string;
+  }
+
+  template <typename T, typename Make>
+  std::vector<T> Numbers(size_t minimum_length, Make make) {
+    std::vector<T> numbers(std::max(minimum_length, Length()));
+    for (T& number : numbers) number = make();
+    return numbers;
+  }
+
+  double Double() {
+    double number;
+    do {
+      const uint64_t bits = engine_();
+      std::memcpy(&number, &bits, sizeof number);
+    } while (std::isnan(number));
+    return number;
+  }
+
+  float Float() {
+    float number;
+    do {
+      const uint32_t bits = static_cast<uint32_t>(engine_());
+      std::memcpy(&number, &bits, sizeof number);
+    } while (std::isnan(number));
+    return number;
+  }
+
+  std::mt19937_64 engine_;
+};
+
+}  // namespace talvor::test

@@ -1,0 +1,258 @@
+// Truncated and corrupt input: exact diagnostics, zeros and nulls in place of
+// what is missing, and the bounds that keep a corrupt size or deep nesting
+// from exhausting memory or the stack.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "codec/standard_codec_serializer.h"
+#include "tests/codec/codec_test_helpers.h"
+#include "tests/support/stderr_capture.h"
+
+namespace flutter {
+namespace {
+
+using namespace std::string_literals;
+using talvor::test::Bytes;
+using talvor::test::Decode;
+using talvor::test::Encode;
+using talvor::test::StderrCapture;
+using testing::ElementsAre;
+using testing::Each;
+
+const char kInvalidRead[] = "Invalid read in StandardCodecByteStreamReader";
+const char kTooDeep[] =
+    "Nesting too deep in StandardCodecSerializer::ReadValueOfType: more than 256 lists and maps";
+constexpr size_t kSlack = StandardCodecSerializer::kSizeSlack;
+constexpr size_t kMissing = StandardCodecSerializer::kMissingElementsSlack;
+
+struct Outcome {
+  EncodableValue value;
+  std::vector<std::string> lines;
+};
+
+Outcome DecodeCapturing(const std::vector<uint8_t>& bytes) {
+  StderrCapture capture;
+  Outcome outcome;
+  outcome.value = Decode(bytes).value;
+  outcome.lines = capture.Lines();
+  return outcome;
+}
+
+TEST(CorruptInputTest, MissingBytesReadAsZerosWithOneLinePerRefusedRead) {
+  Outcome outcome = DecodeCapturing({});
+  EXPECT_TRUE(outcome.value.IsNull());
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+
+  outcome = DecodeCapturing(Bytes("03 01"));
+  EXPECT_EQ(outcome.value, EncodableValue(int32_t{0}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+
+  outcome = DecodeCapturing(Bytes("07 05 61"));
+  EXPECT_EQ(outcome.value, EncodableValue("\0\0\0\0\0"s));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+
+  outcome = DecodeCapturing(Bytes("0A 02 00 00 00 00 00 00 01"));
+  EXPECT_EQ(outcome.value, EncodableValue(std::vector<int64_t>{0, 0}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+
+  // A list keeps its count: its missing elements read as null.
+  outcome = DecodeCapturing(Bytes("0C 03 01"));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue(true), EncodableValue(), EncodableValue()}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
+}
+
+TEST(CorruptInputTest, NothingIsReadAfterAPayloadThatRunsPastTheEnd) {
+  // The bytes after the string's size belong to that string, so they are not
+  // read again as further values.
+  const Outcome outcome = DecodeCapturing(Bytes("0C 02 07 05 61 62"));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue("\0\0\0\0\0"s), EncodableValue()}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
+}
+
+TEST(CorruptInputTest, UnknownTypesReadAsNullAndConsumeOnlyTheirTypeByte) {
+  Outcome outcome = DecodeCapturing(Bytes("80"));
+  EXPECT_TRUE(outcome.value.IsNull());
+  EXPECT_THAT(outcome.lines, ElementsAre("Unknown type in StandardCodecSerializer::ReadValueOfType: 128"));
+
+  outcome = DecodeCapturing(Bytes("0C 02 0F 01"));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue(), EncodableValue(true)}));
+  EXPECT_THAT(outcome.lines, ElementsAre("Unknown type in StandardCodecSerializer::ReadValueOfType: 15"));
+}
+
+TEST(CorruptInputTest, TheFirstOccurrenceOfAKeyWins) {
+  const Outcome outcome = DecodeCapturing(Bytes("0D 03 07 01 61 03 01 00 00 00 07 01 61 01 04 05 00 00 00 00 00 00 00 02"));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableMap{{EncodableValue("a"), EncodableValue(int32_t{1})},
+                                                       {EncodableValue(int64_t{5}), EncodableValue(false)}}));
+  EXPECT_TRUE(outcome.lines.empty());
+}
+
+TEST(CorruptInputTest, EveryTruncationOfAMessageDecodesWithDiagnostics) {
+  EncodableMap map{{EncodableValue("list"), EncodableValue(EncodableList{EncodableValue(1.5), EncodableValue("abc")})},
+                   {EncodableValue("ints"), EncodableValue(std::vector<int64_t>{1, 2})},
+                   {EncodableValue("floats"), EncodableValue(std::vector<float>{0.5f})},
+                   {EncodableValue(int32_t{7}), EncodableValue(std::vector<uint8_t>{1, 2, 3})}};
+  const std::vector<uint8_t> whole = Encode(EncodableValue(map));
+  for (size_t length = 0; length < whole.size(); ++length) {
+    // A copy of exactly `length` bytes, so that AddressSanitizer sees any
+    // read past it.
+    const std::vector<uint8_t> prefix(whole.begin(), whole.begin() + length);
+    const Outcome outcome = DecodeCapturing(prefix);
+    EXPECT_FALSE(outcome.lines.empty()) << length;
+    EXPECT_THAT(outcome.lines, Each(kInvalidRead)) << length;
+  }
+}
+
+TEST(CorruptInputTest, CorruptedBytesNeverBreakDecoding) {
+  const EncodableValue value(EncodableList{
+      EncodableValue(EncodableMap{{EncodableValue("k"), EncodableValue(std::vector<double>{1, 2})}}),
+      EncodableValue(std::vector<int32_t>{1, 2, 3}), EncodableValue("text"), EncodableValue(int64_t{-1})});
+  const std::vector<uint8_t> whole = Encode(value);
+  StderrCapture capture;  // the diagnostics are not the point here
+  for (size_t position = 0; position < whole.size(); ++position) {
+    for (uint8_t replacement : {0x00, 0x05, 0x0C, 0x0D, 0x7F, 0xFE, 0xFF}) {
+      std::vector<uint8_t> corrupt = whole;
+      corrupt[position] = replacement;
+      Decode(corrupt);
+    }
+  }
+}
+
+// A string value declaring `declared` bytes of which `present` follow.
+std::vector<uint8_t> StringDeclaring(uint32_t declared, size_t present) {
+  std::vector<uint8_t> bytes = Bytes("07 FF");
+  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(declared >> shift));
+  bytes.resize(bytes.size() + present, 'z');
+  return bytes;
+}
+
+TEST(CorruptInputTest, PayloadsMayOverrunTheMessageOnlyBySlack) {
+  // At the limit the declared length stands, filled with zeros.
+  Outcome outcome = DecodeCapturing(StringDeclaring(10 + kSlack, 10));
+  EXPECT_EQ(outcome.value, EncodableValue(std::string(10 + kSlack, '\0')));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+  // One byte past it the value is empty, and nothing of that size is made.
+  outcome = DecodeCapturing(StringDeclaring(11 + kSlack, 10));
+  EXPECT_EQ(outcome.value, EncodableValue(""));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+  outcome = DecodeCapturing(Bytes("07 FF FF FF FF FF"));
+  EXPECT_EQ(outcome.value, EncodableValue(""));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+  outcome = DecodeCapturing(Bytes("08 FF FF FF FF FF"));
+  EXPECT_EQ(outcome.value, EncodableValue(std::vector<uint8_t>{}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+
+  // Typed lists count their payload in bytes, after the alignment:
+  // 0A FF nn nn nn nn, two padding bytes, then 8 bytes present.
+  auto int64_list = [](uint32_t count) {
+    std::vector<uint8_t> bytes = Bytes("0A FF");
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(count >> shift));
+    bytes.resize(16, 0);
+    return bytes;
+  };
+  outcome = DecodeCapturing(int64_list(1 + kSlack / 8));
+  EXPECT_EQ(outcome.value, EncodableValue(std::vector<int64_t>(1 + kSlack / 8, 0)));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+  outcome = DecodeCapturing(int64_list(2 + kSlack / 8));
+  EXPECT_EQ(outcome.value, EncodableValue(std::vector<int64_t>{}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+  outcome = DecodeCapturing(Bytes("0E FF FF FF FF FF"));
+  EXPECT_EQ(outcome.value, EncodableValue(std::vector<float>{}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+}
+
+// A list or map header declaring `count` elements, followed by `present`
+// one-byte elements (true).
+std::vector<uint8_t> CollectionDeclaring(uint8_t type, uint16_t count, size_t present) {
+  std::vector<uint8_t> bytes = {type, 0xFE, static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)};
+  bytes.resize(bytes.size() + present, 0x01);
+  return bytes;
+}
+
+TEST(CorruptInputTest, ListsAndMapsMayMissOnlyAFewElements) {
+  Outcome outcome = DecodeCapturing(CollectionDeclaring(0x0C, 3 + kMissing, 3));
+  EncodableList expected(3, EncodableValue(true));
+  expected.resize(3 + kMissing);
+  EXPECT_EQ(outcome.value, EncodableValue(expected));
+  EXPECT_EQ(outcome.lines, std::vector<std::string>(kMissing, kInvalidRead));
+
+  outcome = DecodeCapturing(CollectionDeclaring(0x0C, 4 + kMissing, 3));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableList{}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+
+  // A map entry takes two bytes: the one present entry (true -> true), then
+  // missing entries of null -> null, which collapse into one.
+  outcome = DecodeCapturing(CollectionDeclaring(0x0D, 1 + kMissing, 2));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableMap{{EncodableValue(), EncodableValue()},
+                                                       {EncodableValue(true), EncodableValue(true)}}));
+  EXPECT_EQ(outcome.lines, std::vector<std::string>(2 * kMissing, kInvalidRead));
+  outcome = DecodeCapturing(CollectionDeclaring(0x0D, 2 + kMissing, 2));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableMap{{EncodableValue(true), EncodableValue(true)}}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+  outcome = DecodeCapturing(CollectionDeclaring(0x0D, 3 + kMissing, 2));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableMap{}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+
+  outcome = DecodeCapturing(Bytes("0C FF FF FF FF FF"));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableList{}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
+}
+
+TEST(CorruptInputTest, NestedListsCannotEachClaimTheRestOfTheMessage) {
+  // 200 lists, each declaring as many elements as bytes follow its header,
+  // around 1000 trues. Once the innermost has read them, every enclosing list
+  // stops at once instead of adding a thousand nulls each.
+  constexpr int kLevels = 200;
+  constexpr size_t kTail = 1000;
+  std::vector<uint8_t> bytes;
+  for (int level = 0; level < kLevels; ++level) {
+    const size_t after_header = 4 * static_cast<size_t>(kLevels - 1 - level) + kTail;
+    bytes.insert(bytes.end(), {0x0C, 0xFE, static_cast<uint8_t>(after_header), static_cast<uint8_t>(after_header >> 8)});
+  }
+  bytes.resize(bytes.size() + kTail, 0x01);
+  const Outcome outcome = DecodeCapturing(bytes);
+  EXPECT_EQ(outcome.lines, std::vector<std::string>(kLevels - 1, kInvalidRead));
+  const EncodableValue* level = &outcome.value;
+  for (int depth = 1; depth < kLevels; ++depth) level = &std::get<EncodableList>(*level)[0];
+  EXPECT_EQ(std::get<EncodableList>(*level).size(), kTail);
+}
+
+// `depth` lists (or maps with null keys) nested in each other around `true`.
+std::vector<uint8_t> Nested(int depth, bool maps) {
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < depth; ++i) bytes.insert(bytes.end(), maps ? std::initializer_list<uint8_t>{0x0D, 0x01, 0x00}
+                                                                 : std::initializer_list<uint8_t>{0x0C, 0x01});
+  bytes.push_back(0x01);
+  return bytes;
+}
+
+int DepthOf(const EncodableValue& value) {
+  if (const auto* list = std::get_if<EncodableList>(&value)) return 1 + DepthOf(list->at(0));
+  if (const auto* map = std::get_if<EncodableMap>(&value)) return 1 + DepthOf(map->begin()->second);
+  return 0;
+}
+
+TEST(CorruptInputTest, NestingIsBounded) {
+  constexpr int kLimit = StandardCodecSerializer::kMaxNestingDepth;
+  for (bool maps : {false, true}) {
+    SCOPED_TRACE(maps ? "maps" : "lists");
+    Outcome outcome = DecodeCapturing(Nested(kLimit, maps));
+    EXPECT_EQ(DepthOf(outcome.value), kLimit);
+    EXPECT_TRUE(outcome.lines.empty());
+
+    // One past the limit, the innermost collection is null; the enclosing
+    // ones complete with it and the bytes after are left unread.
+    outcome = DecodeCapturing(Nested(kLimit + 1, maps));
+    EXPECT_EQ(DepthOf(outcome.value), kLimit);
+    EXPECT_THAT(outcome.lines, ElementsAre(kTooDeep));
+
+    outcome = DecodeCapturing(Nested(100000, maps));
+    EXPECT_EQ(DepthOf(outcome.value), kLimit);
+    EXPECT_THAT(outcome.lines, ElementsAre(kTooDeep));
+  }
+}
+
+}  // namespace
+}  // namespace flutter

@@ -1,0 +1,92 @@
+#include "runner/installation_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "runner/utils.h"
+#include "tests/runner/message_box_watcher.h"
+#include "tests/runner/process_probe.h"
+
+namespace {
+
+using talvor::test::RunAnsweringMessageBox;
+using talvor::test::ScratchDirectory;
+
+std::wstring FixturePath(const char* configured) {
+  const std::wstring path = WidenUtf8(configured);
+  wchar_t full[MAX_PATH * 4] = {};
+  const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
+  return length == 0 ? path : std::wstring(full, length);
+}
+
+HICON SystemIcon(const wchar_t* name) { return LoadIconW(nullptr, name); }
+
+TEST(LoadCoreLibrary, KeepsACompleteLibraryLoadedWithoutAWord) {
+  talvor::UniqueModule library;
+  const auto box = RunAnsweringMessageBox(
+      [&] { library = LoadCoreLibrary(FixturePath(TALVOR_CORE_COMPLETE)); });
+  EXPECT_FALSE(box.has_value()) << "unexpected box: " << NarrowUtf8(box->text);
+  EXPECT_TRUE(library);
+}
+
+TEST(LoadCoreLibrary, ExplainsALibraryThatDoesNotLoad) {
+  ScratchDirectory scratch(L"core");
+  talvor::UniqueModule library;
+  const auto box =
+      RunAnsweringMessageBox([&] { library = LoadCoreLibrary(scratch.File(L"talvor.dll")); });
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->caption, L"Talvor VPN - Error");
+  EXPECT_EQ(box->text,
+            L"Unable to load talvor.dll.\nMake sure the file is placed next to talvor_app.exe.\n\n"
+            L"Build step: make lib-windows");
+  EXPECT_EQ(box->icon, SystemIcon(IDI_ERROR));
+  EXPECT_FALSE(library);
+}
+
+TEST(LoadCoreLibrary, NamesTheFirstMissingExportAndReleasesTheLibrary) {
+  const std::wstring path = FixturePath(TALVOR_CORE_PARTIAL);
+  talvor::UniqueModule library;
+  const auto box = RunAnsweringMessageBox([&] { library = LoadCoreLibrary(path); });
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->caption, L"Talvor VPN - Error");
+  EXPECT_EQ(box->text, L"talvor.dll is loaded but a required export is missing: BridgeStop");
+  EXPECT_EQ(box->icon, SystemIcon(IDI_ERROR));
+  EXPECT_FALSE(library);
+  EXPECT_EQ(GetModuleHandleW(path.c_str()), nullptr) << "the library stayed loaded";
+}
+
+class TunnelDriverCheck : public testing::Test {
+ protected:
+  ScratchDirectory scratch_{L"wintun"};
+  std::wstring driver_ = scratch_.File(L"wintun.dll");
+};
+
+constexpr wchar_t kDriverWarning[] =
+    L"wintun.dll was not found next to talvor_app.exe.\n\n"
+    L"TUN mode is unavailable. The app will continue in SOCKS5/HTTP proxy mode.\n"
+    L"For TUN support, place wintun.dll beside the executable.";
+
+TEST_F(TunnelDriverCheck, WarnsWhenTheDriverIsMissing) {
+  const auto box = RunAnsweringMessageBox([&] { WarnIfTunnelDriverMissing(driver_); });
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->caption, L"Talvor VPN - Warning");
+  EXPECT_EQ(box->text, kDriverWarning);
+  EXPECT_EQ(box->icon, SystemIcon(IDI_WARNING));
+}
+
+TEST_F(TunnelDriverCheck, WarnsWhenTheDriverIsADirectory) {
+  std::filesystem::create_directory(std::filesystem::path(driver_));
+  const auto box = RunAnsweringMessageBox([&] { WarnIfTunnelDriverMissing(driver_); });
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->text, kDriverWarning);
+}
+
+TEST_F(TunnelDriverCheck, IsQuietWhenTheDriverIsThere) {
+  ASSERT_TRUE(std::ofstream(std::filesystem::path(driver_)).good());
+  const auto box = RunAnsweringMessageBox([&] { WarnIfTunnelDriverMissing(driver_); });
+  EXPECT_FALSE(box.has_value());
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include "tests/runner/process_probe.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "runner/utils.h"
+#include "runner/win32_handles.h"
+#include "tests/support/wait.h"
+
+namespace talvor::test {
+namespace {
+
+std::string FromHex(const std::string& text) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < text.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+ScratchDirectory::ScratchDirectory(const std::wstring& name_hint) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH + 1, temp);
+  static unsigned counter = 0;
+  path_ = std::wstring(temp) + L"talvor-test-" + name_hint + L"-" +
+          std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(path_), ignored);
+  std::filesystem::create_directories(std::filesystem::path(path_));
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(path_), ignored);
+}
+
+std::wstring ProbeProgramPath() {
+  // The build hands the path as the build system knows it; the system makes
+  // it a full path of this machine (a drive-relative path under Wine).
+  const std::wstring configured = WidenUtf8(TALVOR_RUNNER_PROBE);
+  wchar_t full[MAX_PATH * 4] = {};
+  const DWORD length = GetFullPathNameW(configured.c_str(), MAX_PATH * 4, full, nullptr);
+  return length == 0 ? configured : std::wstring(full, length);
+}
+
+void DirectProbeReportsTo(const std::wstring& report_path) {
+  SetEnvironmentVariableW(L"TALVOR_PROBE_OUTPUT", report_path.c_str());
+}
+
+std::optional<ProbeReport> ReadProbeReport(const std::wstring& report_path) {
+  std::ifstream file(std::filesystem::path(report_path), std::ios::binary);
+  if (!file) return std::nullopt;
+  ProbeReport report;
+  bool has_pid = false;
+  std::string line;
+  while (std::getline(file, line)) {
+    std::istringstream fields(line);
+    std::string key, value;
+    fields >> key;
+    std::getline(fields >> std::ws, value);
+    if (key == "pid") {
+      report.process_id = static_cast<DWORD>(std::stoul(value));
+      has_pid = true;
+    } else if (key == "dir") {
+      report.executable_directory = FromHex(value);
+    } else if (key == "arg") {
+      report.arguments.push_back(FromHex(value));
+    }
+  }
+  if (!has_pid) return std::nullopt;
+  return report;
+}
+
+std::optional<ProbeReport> RunProbe(const std::wstring& program, const std::wstring& command_line,
+                                    const std::wstring& report_path,
+                                    const std::wstring& working_directory) {
+  DirectProbeReportsTo(report_path);
+  std::wstring mutable_command_line = command_line;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessW(program.c_str(), mutable_command_line.data(), nullptr, nullptr, FALSE, 0,
+                      nullptr, working_directory.empty() ? nullptr : working_directory.c_str(),
+                      &startup, &started)) {
+    return std::nullopt;
+  }
+  UniqueKernelHandle process(started.hProcess);
+  UniqueKernelHandle thread(started.hThread);
+  const bool ended = WaitUntil(
+      [&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; });
+  if (!ended) {
+    TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), 5000);
+    return std::nullopt;
+  }
+  return ReadProbeReport(report_path);
+}
+
+void EndProcessById(DWORD process_id) {
+  UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, process_id));
+  if (!process) return;
+  const bool ended = WaitUntil(
+      [&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; });
+  if (!ended) {
+    TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), 5000);
+  }
+}
+
+}  // namespace talvor::test

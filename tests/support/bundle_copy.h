@@ -1,0 +1,52 @@
+// The build's bundle (the program beside the stand-ins), and copies of it for
+// tests that change a file. A test program finds the bundle once its CMake
+// calls talvor_test_uses_bundle(target).
+#ifndef TALVOR_TESTS_SUPPORT_BUNDLE_COPY_H_
+#define TALVOR_TESTS_SUPPORT_BUNDLE_COPY_H_
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "tests/support/child_process.h"
+
+namespace talvor::test {
+
+#if defined(TALVOR_TEST_BUNDLE_FROM_TEST) && defined(TALVOR_TEST_CORE_VARIANTS_FROM_TEST)
+// build/<preset>/bundle.
+inline std::filesystem::path BundleDirectory() {
+  return std::filesystem::path(TestExecutableDirectory()) / TALVOR_TEST_BUNDLE_FROM_TEST;
+}
+
+// talvor.dll lacking some exports: "lacking_bridge_stop_and_version",
+// "lacking_version".
+inline std::filesystem::path CoreVariant(const std::string& name) {
+  return std::filesystem::path(TestExecutableDirectory()) / TALVOR_TEST_CORE_VARIANTS_FROM_TEST / name / "talvor.dll";
+}
+#endif
+
+// A copy of a bundle in a fresh temporary folder, removed again with this
+// object.
+class BundleCopy {
+ public:
+  static std::optional<BundleCopy> Make(const std::filesystem::path& bundle);
+
+  BundleCopy(BundleCopy&& other) noexcept;
+  BundleCopy& operator=(BundleCopy&& other) noexcept;
+  BundleCopy(const BundleCopy&) = delete;
+  BundleCopy& operator=(const BundleCopy&) = delete;
+  ~BundleCopy();
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::filesystem::path& relative) const { return path_ / relative; }
+
+ private:
+  explicit BundleCopy(std::filesystem::path path) : path_(std::move(path)) {}
+  void Remove();
+
+  std::filesystem::path path_;
+};
+
+}  // namespace talvor::test
+
+#endif  // TALVOR_TESTS_SUPPORT_BUNDLE_COPY_H_
