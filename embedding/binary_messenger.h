@@ -31,7 +31,9 @@ class BinaryMessenger {
                     BinaryReplyCallback reply) = 0;
 
   // Installs `callback` as the handler of `channel`, replacing any earlier
-  // one; an empty `callback` removes the channel's handler.
+  // one; an empty `callback` removes the channel's handler. A handler must
+  // not replace or remove its own channel's handler while it runs: that
+  // would destroy it mid-call.
   virtual void SetMessageCallback(const std::string& channel, BinaryMessageCallback callback) = 0;
 
  protected:

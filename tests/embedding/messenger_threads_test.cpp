@@ -8,7 +8,11 @@
 #include <thread>
 #include <vector>
 
+#include "codec/encodable_value.h"
+#include "codec/method_call.h"
+#include "codec/standard_method_codec.h"
 #include "embedding/flutter_engine.h"
+#include "embedding/method_channel.h"
 #include "tests/fake_engine/fake_engine.h"
 #include "tests/support/wait.h"
 
@@ -101,6 +105,34 @@ TEST(MessengerThreads, ReplyRacingTheEnginesTeardownNeverReachesADestroyedEngine
   ExpectEveryEngineTestUnderTheLock(fake);
   EXPECT_EQ(fake.CountOf("FlutterDesktopMessengerLock"),
             fake.CountOf("FlutterDesktopMessengerUnlock"));
+}
+
+// A handler may give its result to a worker thread and answer from there.
+TEST(MessengerThreads, MethodResultAnsweredFromAWorkerThread) {
+  using flutter::EncodableValue;
+  FakeEngine fake;
+  auto engine = std::make_unique<FlutterEngine>(FlutterProject(L"data"));
+  const auto& codec = flutter::StandardMethodCodec::GetInstance();
+  flutter::MethodCallChannel channel(engine->messenger(), kChannel, &codec);
+  std::thread worker;
+  channel.SetMethodCallCallback(
+      [&worker](const flutter::MethodCall<EncodableValue>&,
+                std::unique_ptr<flutter::MethodResult<EncodableValue>> result) {
+        worker = std::thread([result = std::move(result)] {
+          const EncodableValue done(true);
+          result->Success(&done);
+        });
+      });
+
+  const auto delivery = fake.Deliver(
+      kChannel, *codec.EncodeMethodCall(flutter::MethodCall<EncodableValue>("work", nullptr)));
+  worker.join();
+
+  const auto response = fake.ResponseTo(delivery.id);
+  ASSERT_TRUE(response.has_value());
+  EXPECT_EQ(response->bytes, (std::vector<uint8_t>{0x00, 0x01}));
+  EXPECT_EQ(fake.MessengerReferences(), 1);
+  ExpectEveryEngineTestUnderTheLock(fake);
 }
 
 }  // namespace
