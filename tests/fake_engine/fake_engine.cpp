@@ -1,6 +1,6 @@
 #include "tests/fake_engine/fake_engine.h"
 
-#include <gtest/gtest.h>
+#include "tests/fake_engine/failure_report.h"
 
 #include <algorithm>
 #include <atomic>
@@ -115,15 +115,20 @@ State& GetState() {
 
 using Guard = std::lock_guard<std::mutex>;
 
-void Record(State& state, const char* function, const void* handle,
-            const std::function<void(EngineCall&)>& fill = nullptr) {
+// Records a call; `fill` adds its arguments. Costs nothing with recording off.
+template <typename Fill>
+void Record(State& state, const char* function, const void* handle, Fill&& fill) {
   if (!state.recording) return;
   EngineCall call;
   call.function = function;
   call.handle = handle;
   call.thread = std::this_thread::get_id();
-  if (fill) fill(call);
+  fill(call);
   state.calls.push_back(std::move(call));
+}
+
+void Record(State& state, const char* function, const void* handle) {
+  Record(state, function, handle, [](EngineCall&) {});
 }
 
 void Violate(State& state, const char* function, const std::string& problem) {
@@ -191,14 +196,20 @@ bool CheckMessengerOfLiveEngine(State& state, const char* function,
   return true;
 }
 
+template <typename Fill>
 void RecordMessengerCall(State& state, const char* function, FlutterDesktopMessenger* messenger,
-                         const std::function<void(EngineCall&)>& fill = nullptr) {
+                         Fill&& fill) {
+  if (!state.recording) return;
   const bool locked = messenger != nullptr && KnownMessenger(state, messenger) &&
                       LockedByThisThread(messenger);
   Record(state, function, messenger, [&](EngineCall& call) {
     call.locked = locked;
-    if (fill) fill(call);
+    fill(call);
   });
+}
+
+void RecordMessengerCall(State& state, const char* function, FlutterDesktopMessenger* messenger) {
+  RecordMessengerCall(state, function, messenger, [](EngineCall&) {});
 }
 
 std::optional<EngineProperties> CopyProperties(const FlutterDesktopEngineProperties& source) {
@@ -380,7 +391,7 @@ FakeEngine::FakeEngine() {
   State& state = GetState();
   {
     Guard guard(state.mutex);
-    if (state.scope_active) ADD_FAILURE() << "only one FakeEngine may exist at a time";
+    if (state.scope_active) ReportFakeEngineFailure("only one FakeEngine may exist at a time");
     state.scope_active = true;
   }
   ResetState(state);
@@ -390,7 +401,7 @@ FakeEngine::~FakeEngine() {
   State& state = GetState();
   ReportLeftovers(state);
   for (const std::string& violation : TakeViolations()) {
-    ADD_FAILURE() << "fake engine: " << violation;
+    ReportFakeEngineFailure("fake engine: " + violation);
   }
   ResetState(state);
   Guard guard(state.mutex);
@@ -520,7 +531,7 @@ Delivery FakeEngine::Deliver(const std::string& channel, const uint8_t* data, si
     Guard guard(state.mutex);
     FlutterDesktopEngine* engine = LastEngine(state);
     if (engine == nullptr || engine->destroyed) {
-      ADD_FAILURE() << "Deliver: there is no live engine";
+      ReportFakeEngineFailure("Deliver: there is no live engine");
       return delivery;
     }
     messenger = engine->messenger;
