@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "runner/app_links_plugin_api.h"
+#include "runner/plugin_libraries.h"
 #include "runner/url_scheme.h"
 
 namespace {

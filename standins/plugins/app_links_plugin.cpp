@@ -13,7 +13,7 @@
 #include "runner/win32_handles.h"
 #include "standins/plugin_registrar_api.h"
 #include "standins/plugins/app_links_protocol.h"
-#include "standins/plugins/plugin_exports.h"
+#include "runner/plugin_libraries.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "runner/app_links_plugin_api.h"
+#include "runner/plugin_libraries.h"
 #include "runner/win32_handles.h"
 #include "tests/support/wait.h"
 

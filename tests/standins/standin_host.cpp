@@ -15,7 +15,7 @@
 
 #include "embedding/engine_api.h"
 #include "runner/win32_handles.h"
-#include "standins/plugins/plugin_exports.h"
+#include "runner/plugin_libraries.h"
 #include "tests/standins/standin_host.h"
 
 namespace {

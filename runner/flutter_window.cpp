@@ -1,0 +1,145 @@
+#include "runner/flutter_window.h"
+
+#include <utility>
+
+#include "codec/standard_method_codec.h"
+#include "runner/elevation/pending_tun_launch.h"
+#include "runner/elevation/process_elevation.h"
+#include "runner/elevation/runtime_channel.h"
+#include "runner/elevation/tun_relaunch.h"
+#include "runner/plugin_libraries.h"
+#include "runner/resources/resource.h"
+#include "runner/tray/tray_channel.h"
+
+namespace {
+
+HICON LoadTrayBaseIcon() {
+  HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP_ICON));
+  return icon != nullptr ? icon : LoadIconW(nullptr, IDI_APPLICATION);
+}
+
+}  // namespace
+
+void RegisterPluginLibraries(flutter::PluginRegistry* registry) {
+  AppLinksPluginCApiRegisterWithRegistrar(registry->RegistrarForPlugin("AppLinksPluginCApi"));
+  FlutterSecureStorageWindowsPluginRegisterWithRegistrar(
+      registry->RegistrarForPlugin("FlutterSecureStorageWindowsPlugin"));
+  UrlLauncherWindowsRegisterWithRegistrar(registry->RegistrarForPlugin("UrlLauncherWindows"));
+}
+
+FlutterWindow::FlutterWindow(const flutter::FlutterProject& project,
+                             std::wstring pending_tun_launch_path)
+    : flutter_project_(project), pending_tun_launch_path_(std::move(pending_tun_launch_path)) {}
+
+FlutterWindow::~FlutterWindow() = default;
+
+bool FlutterWindow::OnWindowCreated() {
+  if (!Win32Window::OnWindowCreated()) return false;
+
+  const RECT frame = ClientBounds();
+  view_controller_ = std::make_unique<flutter::FlutterViewController>(
+      frame.right - frame.left, frame.bottom - frame.top, flutter_project_);
+  if (view_controller_->engine() == nullptr || view_controller_->view() == nullptr) return false;
+
+  flutter::FlutterEngine* engine = view_controller_->engine();
+  RegisterPluginLibraries(engine);
+  AttachContent(view_controller_->view()->NativeWindow());
+
+  OpenChannels(engine->messenger());
+
+  engine->SetNextFrameCallback([this] { ShowNormal(); });
+  view_controller_->ForceRedraw();
+  return true;
+}
+
+void FlutterWindow::OpenChannels(flutter::BinaryMessenger* messenger) {
+  const flutter::StandardMethodCodec* codec = &flutter::StandardMethodCodec::GetInstance();
+
+  tray_channel_ = std::make_unique<flutter::MethodCallChannel>(messenger, kTrayChannelName, codec);
+  tray_channel_->SetMethodCallCallback(
+      [this](const flutter::MethodCall<flutter::EncodableValue>& call,
+             std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>> result) {
+        HandleTrayMethodCall(*this, call, std::move(result));
+      });
+
+  tray_icon_.SetCommandHandler([this](unsigned int command_id) { OnTrayCommand(*this, command_id); });
+  tray_icon_.Create(NativeHandle(), LoadTrayBaseIcon());
+
+  runtime_channel_ =
+      std::make_unique<flutter::MethodCallChannel>(messenger, kRuntimeChannelName, codec);
+  runtime_channel_->SetMethodCallCallback(
+      [this](const flutter::MethodCall<flutter::EncodableValue>& call,
+             std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>> result) {
+        HandleRuntimeMethodCall(*this, call, std::move(result));
+      });
+}
+
+void FlutterWindow::OnWindowDestroying() {
+  tray_icon_.Remove();
+  tray_channel_.reset();
+  runtime_channel_.reset();
+  // Cleared before the controller goes, so that nothing reaches a controller
+  // that is being destroyed.
+  std::unique_ptr<flutter::FlutterViewController> controller = std::move(view_controller_);
+  controller.reset();
+}
+
+LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (view_controller_) {
+    std::optional<LRESULT> result =
+        view_controller_->HandleTopLevelWindowProc(window, message, wparam, lparam);
+    if (result) return *result;
+  }
+
+  switch (message) {
+    case WM_SIZE:
+      if (wparam == SIZE_MINIMIZED && tray_icon_.IsInNotificationArea()) return HandleMinimize();
+      break;
+    case WM_FONTCHANGE:
+      if (view_controller_) view_controller_->engine()->ReloadSystemFonts();
+      break;
+    case WM_COMMAND:
+      if (tray_icon_.HandleCommand(LOWORD(wparam))) return 0;
+      break;
+    case kTrayCallbackMessage:
+      if (tray_icon_.HandleCallbackMessage(window, wparam, lparam)) return 0;
+      break;
+    default:
+      if (tray_icon_.HandleTaskbarCreated(message)) return 0;
+      break;
+  }
+  return Win32Window::HandleMessage(window, message, wparam, lparam);
+}
+
+LRESULT FlutterWindow::HandleMinimize() {
+  HWND window = NativeHandle();
+  if (window != nullptr && !hidden_to_tray_) {
+    hidden_to_tray_ = true;
+    ShowWindow(window, SW_HIDE);
+  }
+  return 0;
+}
+
+void FlutterWindow::ActivateMainWindow() {
+  HWND window = NativeHandle();
+  if (window == nullptr) return;
+  hidden_to_tray_ = false;
+  ShowWindow(window, SW_SHOW);
+  ShowWindow(window, SW_RESTORE);
+  SetForegroundWindow(window);
+}
+
+bool FlutterWindow::RelaunchElevatedForTun(const std::string& payload, std::string* error_message,
+                                           bool* cancelled) {
+  return RelaunchElevatedWithPayload(NativeHandle(), payload, error_message, cancelled);
+}
+
+bool FlutterWindow::HasPendingTunLaunch() const {
+  return IsPendingTunLaunchPresent(pending_tun_launch_path_, pending_tun_launch_consumed_);
+}
+
+std::string FlutterWindow::ConsumePendingTunLaunch() {
+  return TakePendingTunLaunchPayload(&pending_tun_launch_path_, &pending_tun_launch_consumed_);
+}
+
+bool FlutterWindow::IsProcessElevated() const { return ::IsProcessElevated(); }

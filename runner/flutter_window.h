@@ -1,0 +1,72 @@
+// The program's one main window: the engine's view fills it, the two method
+// channels of the runner live with it, and it owns the tray icon it hides to.
+#ifndef TALVOR_RUNNER_FLUTTER_WINDOW_H_
+#define TALVOR_RUNNER_FLUTTER_WINDOW_H_
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "embedding/flutter_project.h"
+#include "embedding/flutter_view_controller.h"
+#include "embedding/method_channel.h"
+#include "embedding/plugin_registry.h"
+#include "runner/tray/tray_icon.h"
+#include "runner/win32_window.h"
+
+inline constexpr char kTrayChannelName[] = "com.talvor.talvorApp/tray";
+inline constexpr char kRuntimeChannelName[] = "com.talvor.talvorApp/windows_runtime";
+
+class FlutterWindow : public Win32Window {
+ public:
+  // `pending_tun_launch_path` names the file of a TUN launch handed over by
+  // the instance that started this one; empty when there is none.
+  FlutterWindow(const flutter::FlutterProject& project, std::wstring pending_tun_launch_path);
+  ~FlutterWindow() override;
+
+  // Shows, restores and brings forward a window hidden to the tray.
+  void ActivateMainWindow();
+
+  // Writes the payload to a launch file and starts this program again with
+  // administrator rights; on success the window closes. On failure the
+  // message (UTF-8) and whether the user declined are set when given.
+  bool RelaunchElevatedForTun(const std::string& payload, std::string* error_message,
+                              bool* cancelled);
+  // True while a handed-over launch file waits to be consumed.
+  bool HasPendingTunLaunch() const;
+  // The handed-over launch file's bytes, once; empty when there is nothing.
+  std::string ConsumePendingTunLaunch();
+  bool IsProcessElevated() const;
+
+  // Whether a minimise has hidden the window to the tray.
+  bool IsHiddenToTray() const { return hidden_to_tray_; }
+
+  TrayIcon& tray_icon() { return tray_icon_; }
+  flutter::MethodCallChannel* tray_channel() { return tray_channel_.get(); }
+  flutter::FlutterViewController* view_controller() { return view_controller_.get(); }
+
+ protected:
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) override;
+  bool OnWindowCreated() override;
+  void OnWindowDestroying() override;
+
+ private:
+  void OpenChannels(flutter::BinaryMessenger* messenger);
+  // Hides the window to the tray on a minimise; always answered with 0.
+  LRESULT HandleMinimize();
+
+  flutter::FlutterProject flutter_project_;
+  std::unique_ptr<flutter::FlutterViewController> view_controller_;
+  TrayIcon tray_icon_;
+  std::unique_ptr<flutter::MethodCallChannel> tray_channel_;
+  std::unique_ptr<flutter::MethodCallChannel> runtime_channel_;
+  bool hidden_to_tray_ = false;
+  std::wstring pending_tun_launch_path_;
+  bool pending_tun_launch_consumed_ = false;
+};
+
+// Registers the three plugin libraries with the engine, in their fixed order.
+void RegisterPluginLibraries(flutter::PluginRegistry* registry);
+
+#endif  // TALVOR_RUNNER_FLUTTER_WINDOW_H_
