@@ -66,6 +66,10 @@ TEST_F(MainWindowTest, RuntimeQueriesAnswerTheirValues) {
 
   EXPECT_EQ(Call(kRuntimeChannel, "IsProcessElevated"), "not implemented");
   EXPECT_EQ(Call(kRuntimeChannel, "relaunchElevatedForTUN"), "not implemented");
+
+  const std::wstring empty_launch_file = WritePendingTunLaunchFile("", nullptr);
+  ASSERT_TRUE(OpenWindow(empty_launch_file));
+  EXPECT_EQ(Call(kRuntimeChannel, "consumePendingTunLaunch"), "success null") << "nothing to give";
   EXPECT_THAT(diagnostics.Lines(), IsEmpty());
 }
 
