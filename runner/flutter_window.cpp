@@ -31,7 +31,18 @@ FlutterWindow::FlutterWindow(const flutter::FlutterProject& project,
                              std::wstring pending_tun_launch_path)
     : flutter_project_(project), pending_tun_launch_path_(std::move(pending_tun_launch_path)) {}
 
-FlutterWindow::~FlutterWindow() = default;
+FlutterWindow::FlutterWindow(const flutter::FlutterProject& project,
+                             std::wstring pending_tun_launch_path,
+                             TrayShellNotifier tray_notifier, ElevatedLaunchCalls launch_calls)
+    : flutter_project_(project),
+      tray_icon_(std::move(tray_notifier)),
+      pending_tun_launch_path_(std::move(pending_tun_launch_path)),
+      launch_calls_(std::move(launch_calls)) {}
+
+// The native window goes first, while the view, channels and tray icon that
+// its messages reach still exist; left to the base destructor, it would get
+// messages routed to parts already destroyed.
+FlutterWindow::~FlutterWindow() { Teardown(); }
 
 bool FlutterWindow::OnWindowCreated() {
   if (!Win32Window::OnWindowCreated()) return false;
@@ -105,7 +116,10 @@ LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam, L
       if (tray_icon_.HandleCallbackMessage(window, wparam, lparam)) return 0;
       break;
     default:
-      if (tray_icon_.HandleTaskbarCreated(message)) return 0;
+      if (tray_icon_.HandleTaskbarCreated(message)) {
+        ReturnToTaskbarIfTrayIconLost();
+        return 0;
+      }
       break;
   }
   return Win32Window::HandleMessage(window, message, wparam, lparam);
@@ -120,6 +134,16 @@ LRESULT FlutterWindow::HandleMinimize() {
   return 0;
 }
 
+void FlutterWindow::ReturnToTaskbarIfTrayIconLost() {
+  HWND window = NativeHandle();
+  if (window == nullptr || !hidden_to_tray_ || tray_icon_.IsInNotificationArea() ||
+      IsWindowVisible(window)) {
+    return;
+  }
+  hidden_to_tray_ = false;
+  ShowWindow(window, SW_SHOWMINNOACTIVE);
+}
+
 void FlutterWindow::ActivateMainWindow() {
   HWND window = NativeHandle();
   if (window == nullptr) return;
@@ -131,7 +155,8 @@ void FlutterWindow::ActivateMainWindow() {
 
 bool FlutterWindow::RelaunchElevatedForTun(const std::string& payload, std::string* error_message,
                                            bool* cancelled) {
-  return RelaunchElevatedWithPayload(NativeHandle(), payload, error_message, cancelled);
+  return RelaunchElevatedWithPayload(NativeHandle(), payload, error_message, cancelled,
+                                     launch_calls_);
 }
 
 bool FlutterWindow::HasPendingTunLaunch() const {

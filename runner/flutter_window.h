@@ -12,6 +12,7 @@
 #include "embedding/flutter_view_controller.h"
 #include "embedding/method_channel.h"
 #include "embedding/plugin_registry.h"
+#include "runner/elevation/tun_relaunch.h"
 #include "runner/tray/tray_icon.h"
 #include "runner/win32_window.h"
 
@@ -23,6 +24,10 @@ class FlutterWindow : public Win32Window {
   // `pending_tun_launch_path` names the file of a TUN launch handed over by
   // the instance that started this one; empty when there is none.
   FlutterWindow(const flutter::FlutterProject& project, std::wstring pending_tun_launch_path);
+  // The same window with the tray icon's requests to the notification area
+  // and the relaunch's system calls going to the given ones instead (tests).
+  FlutterWindow(const flutter::FlutterProject& project, std::wstring pending_tun_launch_path,
+                TrayShellNotifier tray_notifier, ElevatedLaunchCalls launch_calls);
   ~FlutterWindow() override;
 
   // Shows, restores and brings forward a window hidden to the tray.
@@ -55,6 +60,9 @@ class FlutterWindow : public Win32Window {
   void OpenChannels(flutter::BinaryMessenger* messenger);
   // Hides the window to the tray on a minimise; always answered with 0.
   LRESULT HandleMinimize();
+  // A window hidden to a tray icon that the shell could not take back after
+  // restarting would be out of reach: it goes back to the taskbar, minimised.
+  void ReturnToTaskbarIfTrayIconLost();
 
   flutter::FlutterProject flutter_project_;
   std::unique_ptr<flutter::FlutterViewController> view_controller_;
@@ -64,6 +72,7 @@ class FlutterWindow : public Win32Window {
   bool hidden_to_tray_ = false;
   std::wstring pending_tun_launch_path_;
   bool pending_tun_launch_consumed_ = false;
+  ElevatedLaunchCalls launch_calls_ = ElevatedLaunchCalls::System();
 };
 
 // Registers the three plugin libraries with the engine, in their fixed order.

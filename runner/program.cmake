@@ -6,7 +6,9 @@ talvor_strict(talvor_app)
 if(MINGW)
   target_link_options(talvor_app PRIVATE -municode)
 endif()
-target_link_libraries(talvor_app PRIVATE talvor_runner ${TALVOR_ENGINE_LIBRARIES})
+# The embedding layer is named before the import libraries it draws on, so
+# that a single-pass linker resolves it against them.
+target_link_libraries(talvor_app PRIVATE talvor_runner talvor_embedding ${TALVOR_ENGINE_LIBRARIES})
 
 if(COMMAND talvor_bundle_add_program)
   talvor_bundle_add_program(talvor_app)

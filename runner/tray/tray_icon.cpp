@@ -53,6 +53,10 @@ void TrayIcon::SetCommandHandler(TrayCommandHandler handler) {
 bool TrayIcon::Create(HWND owner, HICON base_icon) {
   if (added_) return true;
   DestroyImages();
+  // Kept so that an add the shell refuses (no taskbar yet, say at logon) is
+  // tried again when the taskbar announces itself.
+  pending_owner_ = owner;
+  pending_base_icon_ = base_icon;
   if (base_icon == nullptr) base_icon = LoadIconW(nullptr, IDI_APPLICATION);
 
   disconnected_icon_ = CreateBadgedIcon(base_icon, kDisconnectedBadgeColor);
@@ -72,13 +76,13 @@ bool TrayIcon::Create(HWND owner, HICON base_icon) {
   SetTooltip(data, kInitialTooltip);
   notify_data_ = data;
 
+  // An elevated window would not hear the shell's announcement otherwise.
+  ChangeWindowMessageFilterEx(owner, taskbar_created_message_, MSGFLT_ALLOW, nullptr);
   added_ = notifier_(NIM_ADD, &notify_data_) != FALSE;
   if (!added_) {
     DestroyImages();
     return false;
   }
-  // An elevated window would not hear the shell's announcement otherwise.
-  ChangeWindowMessageFilterEx(owner, taskbar_created_message_, MSGFLT_ALLOW, nullptr);
   return true;
 }
 
@@ -124,14 +128,20 @@ bool TrayIcon::HandleCommand(unsigned int command_id) {
 bool TrayIcon::HandleTaskbarCreated(UINT message) {
   if (taskbar_created_message_ == 0 || message != taskbar_created_message_) return false;
   // Images exist exactly while the icon is wanted in the notification area:
-  // after a successful Create and before Remove.
-  if (!HasImages()) return true;
+  // after a successful Create and before Remove. A first add that the shell
+  // refused is made anew from the base icon.
+  if (!HasImages()) {
+    if (pending_owner_ != nullptr) Create(pending_owner_, pending_base_icon_);
+    return true;
+  }
   notify_data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   added_ = notifier_(NIM_ADD, &notify_data_) != FALSE;
   return true;
 }
 
 void TrayIcon::Remove() {
+  pending_owner_ = nullptr;
+  pending_base_icon_ = nullptr;
   if (added_) {
     notifier_(NIM_DELETE, &notify_data_);
     added_ = false;

@@ -90,6 +90,9 @@ class TrayIcon {
   TrayCommandHandler command_handler_;
   TrayShellNotifier notifier_;
   UINT taskbar_created_message_ = 0;
+  // Where the icon was asked for, until Remove: a refused add is retried.
+  HWND pending_owner_ = nullptr;
+  HICON pending_base_icon_ = nullptr;  // shared resource icon, not owned
 };
 
 // Draws `base_icon` with a round badge of `badge_color` in a white ring in its

@@ -230,6 +230,29 @@ TEST_F(TrayIconTest, TaskbarRecreationThatFailsIsRetriedWithTheLatestState) {
   EXPECT_TRUE(tray_.IsInNotificationArea());
 }
 
+TEST_F(TrayIconTest, FirstAddRefusedByTheShellIsMadeWhenTheTaskbarAppears) {
+  const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
+  shell_.accept = false;
+  EXPECT_FALSE(tray_.Create(Owner(), base_icon_.get()));
+  tray_.UpdateStatus(true, true, L"Oslo");
+
+  shell_.accept = true;
+  shell_.calls.clear();
+  EXPECT_TRUE(tray_.HandleTaskbarCreated(taskbar_created));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(static_cast<DWORD>(NIM_ADD)));
+  EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kConnectedBadgeColor));
+  EXPECT_TRUE(tray_.IsInNotificationArea());
+
+  tray_.Remove();
+  shell_.accept = false;
+  EXPECT_FALSE(tray_.Create(Owner(), base_icon_.get()));
+  tray_.Remove();
+  shell_.accept = true;
+  shell_.calls.clear();
+  EXPECT_TRUE(tray_.HandleTaskbarCreated(taskbar_created));
+  EXPECT_THAT(shell_.calls, IsEmpty()) << "a removed icon is not asked for again";
+}
+
 TEST_F(TrayIconTest, CallbackMessagesRouteOnlyTheIconsDoubleClick) {
   std::vector<unsigned int> commands;
   tray_.SetCommandHandler([&](unsigned int id) { commands.push_back(id); });

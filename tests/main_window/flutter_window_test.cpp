@@ -1,0 +1,199 @@
+// The main window: its creation on the engine, its message routing, and
+// hiding to the tray on a minimise.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/main_window/main_window_fixture.h"
+#include "tests/support/stderr_capture.h"
+
+namespace talvor::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+bool CloseIsQueued(HWND window) {
+  MSG message;
+  return PeekMessageW(&message, window, WM_CLOSE, WM_CLOSE, PM_NOREMOVE) != FALSE;
+}
+
+TEST_F(MainWindowTest, CreationStartsTheEngineThenPluginsViewChannelsTrayAndFirstFrame) {
+  StderrCapture diagnostics;
+  ASSERT_TRUE(OpenWindow());
+
+  EXPECT_THAT(
+      Timeline(),
+      ElementsAre("FlutterDesktopEngineCreate", "FlutterDesktopViewControllerCreate",
+                  "FlutterDesktopEngineGetPluginRegistrar(AppLinksPluginCApi)",
+                  "AppLinksPluginCApiRegisterWithRegistrar",
+                  "FlutterDesktopEngineGetPluginRegistrar(FlutterSecureStorageWindowsPlugin)",
+                  "FlutterSecureStorageWindowsPluginRegisterWithRegistrar",
+                  "FlutterDesktopEngineGetPluginRegistrar(UrlLauncherWindows)",
+                  "UrlLauncherWindowsRegisterWithRegistrar", "FlutterDesktopViewGetHWND",
+                  "FlutterDesktopMessengerSetCallback(com.talvor.talvorApp/tray)",
+                  "Shell_NotifyIconW(NIM_ADD)",
+                  "FlutterDesktopMessengerSetCallback(com.talvor.talvorApp/windows_runtime)",
+                  "FlutterDesktopEngineSetNextFrameCallback",
+                  "FlutterDesktopViewControllerForceRedraw"));
+  EXPECT_THAT(plugin_registrars_,
+              ElementsAre(engine_.RegistrarFor("AppLinksPluginCApi"),
+                          engine_.RegistrarFor("FlutterSecureStorageWindowsPlugin"),
+                          engine_.RegistrarFor("UrlLauncherWindows")));
+  RECT client{};
+  GetClientRect(Handle(), &client);
+  const auto created = engine_.CallsTo("FlutterDesktopViewControllerCreate");
+  ASSERT_EQ(created.size(), 1u);
+  EXPECT_EQ(created[0].width, client.right);
+  EXPECT_EQ(created[0].height, client.bottom);
+  EXPECT_EQ(GetParent(engine_.ViewWindow()), Handle());
+
+  EXPECT_FALSE(IsWindowVisible(Handle())) << "hidden until the first frame";
+  ASSERT_TRUE(engine_.RenderFrame());
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof(placement);
+  GetWindowPlacement(Handle(), &placement);
+  EXPECT_TRUE(IsWindowVisible(Handle()));
+  EXPECT_EQ(placement.showCmd, static_cast<UINT>(SW_SHOWNORMAL));
+  EXPECT_THAT(diagnostics.Lines(), IsEmpty());
+}
+
+TEST_F(MainWindowTest, WithoutViewControllerOrEngineOpenFailsBeforeAnyPluginChannelOrTrayIcon) {
+  for (const bool engine_fails : {false, true}) {
+    SCOPED_TRACE(engine_fails ? "engine" : "view controller");
+    engine_.set_fail_engine_create(engine_fails);
+    engine_.set_fail_view_controller_create(!engine_fails);
+    StderrCapture diagnostics;
+
+    EXPECT_FALSE(OpenWindow());
+
+    EXPECT_THAT(diagnostics.Lines(), ElementsAre("Failed to create view controller."));
+    EXPECT_EQ(engine_.CountOf("FlutterDesktopEngineGetPluginRegistrar"), 0u);
+    EXPECT_EQ(engine_.CountOf("FlutterDesktopMessengerSetCallback"), 0u);
+    EXPECT_THAT(plugin_registrars_, IsEmpty());
+    EXPECT_THAT(tray_calls_, IsEmpty());
+    window_.reset();
+    engine_.ClearCalls();
+  }
+}
+
+TEST_F(MainWindowTest, MessagesTheViewControllerTakesGoNoFurther) {
+  ASSERT_TRUE(OpenWindow());
+  engine_.RenderFrame();
+  engine_.set_top_level_window_proc(
+      [](HWND, UINT message, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (message == WM_SIZE || message == WM_COMMAND || message == kTrayCallbackMessage)
+          return 42;
+        return std::nullopt;
+      });
+
+  EXPECT_EQ(SendMessageW(Handle(), WM_SIZE, SIZE_MINIMIZED, 0), 42);
+  EXPECT_FALSE(window_->IsHiddenToTray());
+  EXPECT_TRUE(IsWindowVisible(Handle()));
+  EXPECT_EQ(SendMessageW(Handle(), WM_COMMAND, kTrayCommandExit, 0), 42);
+  EXPECT_FALSE(CloseIsQueued(Handle()));
+  ShowWindow(Handle(), SW_HIDE);
+  EXPECT_EQ(SendMessageW(Handle(), kTrayCallbackMessage, kTrayIconId, WM_LBUTTONDBLCLK), 42);
+  EXPECT_FALSE(IsWindowVisible(Handle())) << "the double click did not open the window";
+}
+
+TEST_F(MainWindowTest, FontChangeReloadsFontsAndForeignTrayMessagesGetDefaultProcessing) {
+  ASSERT_TRUE(OpenWindow());
+  engine_.RenderFrame();
+  ShowWindow(Handle(), SW_MINIMIZE);
+  ASSERT_TRUE(window_->IsHiddenToTray());
+  engine_.ClearCalls();
+  tray_calls_.clear();
+
+  SendMessageW(Handle(), WM_FONTCHANGE, 0, 0);
+  EXPECT_EQ(engine_.CountOf("FlutterDesktopEngineReloadSystemFonts"), 1u);
+
+  for (const WPARAM id : {0u, 40000u, 40004u}) {
+    EXPECT_EQ(SendMessageW(Handle(), WM_COMMAND, id, 0),
+              DefWindowProcW(Handle(), WM_COMMAND, id, 0));
+  }
+  EXPECT_EQ(SendMessageW(Handle(), kTrayCallbackMessage, 2, WM_LBUTTONDBLCLK), 0) << "another icon";
+  EXPECT_EQ(SendMessageW(Handle(), kTrayCallbackMessage, kTrayIconId, WM_LBUTTONUP), 0);
+  EXPECT_FALSE(IsWindowVisible(Handle()));
+  EXPECT_EQ(engine_.CountOf("FlutterDesktopMessengerSend"), 0u);
+  EXPECT_FALSE(CloseIsQueued(Handle()));
+  EXPECT_THAT(tray_calls_, IsEmpty());
+}
+
+TEST_F(MainWindowTest, MinimiseHidesToTheTrayOnceAndActivationBringsTheWindowBack) {
+  ASSERT_TRUE(OpenWindow());
+  engine_.RenderFrame();
+
+  ShowWindow(Handle(), SW_MINIMIZE);
+  EXPECT_TRUE(window_->IsHiddenToTray());
+  EXPECT_FALSE(IsWindowVisible(Handle())) << "no taskbar button, only the tray icon";
+
+  // Shown again by other means (a deep-link hand-off): the next minimise is
+  // an ordinary one.
+  ShowWindow(Handle(), SW_RESTORE);
+  ShowWindow(Handle(), SW_MINIMIZE);
+  EXPECT_TRUE(window_->IsHiddenToTray());
+  EXPECT_TRUE(IsWindowVisible(Handle()));
+  EXPECT_TRUE(IsIconic(Handle()));
+
+  window_->ActivateMainWindow();
+  EXPECT_FALSE(window_->IsHiddenToTray());
+  EXPECT_TRUE(IsWindowVisible(Handle()));
+  EXPECT_FALSE(IsIconic(Handle()));
+  EXPECT_EQ(GetForegroundWindow(), Handle());
+
+  ShowWindow(Handle(), SW_MINIMIZE);
+  EXPECT_FALSE(IsWindowVisible(Handle())) << "hidden again once activated";
+}
+
+// Hiding is only to an icon that is in the notification area; the shell's
+// restart brings the icon back.
+TEST_F(MainWindowTest, WithoutItsTrayIconTheWindowMinimisesToTheTaskbar) {
+  const auto expect_ordinary_minimise = [this] {
+    ShowWindow(Handle(), SW_MINIMIZE);
+    EXPECT_FALSE(window_->IsHiddenToTray());
+    EXPECT_TRUE(IsWindowVisible(Handle()));
+    EXPECT_TRUE(IsIconic(Handle()));
+    ShowWindow(Handle(), SW_RESTORE);
+  };
+  tray_accepts_ = false;
+  ASSERT_TRUE(OpenWindow()) << "the window runs without a tray icon";
+  engine_.RenderFrame();
+  expect_ordinary_minimise();
+
+  tray_accepts_ = true;
+  ASSERT_TRUE(OpenWindow());
+  engine_.RenderFrame();
+  const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
+  tray_accepts_ = false;
+  EXPECT_EQ(SendMessageW(Handle(), taskbar_created, 0, 0), 0);
+  expect_ordinary_minimise();
+
+  tray_accepts_ = true;
+  tray_calls_.clear();
+  SendMessageW(Handle(), taskbar_created, 0, 0);
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN"));
+  ShowWindow(Handle(), SW_MINIMIZE);
+  EXPECT_FALSE(IsWindowVisible(Handle()));
+
+  // Hidden to the icon when the shell loses it for good: back on the taskbar.
+  tray_accepts_ = false;
+  SendMessageW(Handle(), taskbar_created, 0, 0);
+  EXPECT_FALSE(window_->IsHiddenToTray());
+  EXPECT_TRUE(IsWindowVisible(Handle()));
+  EXPECT_TRUE(IsIconic(Handle()));
+}
+
+// The window object can go while its native window is open (a failed start,
+// an ended test): the native window goes before the parts its messages reach.
+TEST_F(MainWindowTest, DestroyingTheOpenWindowReleasesItsPartsInOrder) {
+  ASSERT_TRUE(OpenWindow());
+  engine_.RenderFrame();
+  const HWND handle = Handle();
+  window_.reset();
+  EXPECT_FALSE(IsWindow(handle));
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_DELETE"));
+  EXPECT_FALSE(engine_.engine_alive());
+}
+
+}  // namespace
+}  // namespace talvor::test
