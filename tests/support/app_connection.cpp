@@ -163,7 +163,7 @@ void AppConnection::Record(Peer* peer, const std::vector<uint8_t>& body) {
         peer->process_id = process_id;
         hello_order_.push_back(process_id);
       }
-      peer->endpoint->Write(tc::FrameWriter(tc::Kind::kWelcome).U8(options_.application_on ? 1 : 0).Finish());
+      if (!options_.hold_welcome) WriteWelcome(peer);
       return;
     }
     case tc::Kind::kEngineCreated: {
@@ -389,6 +389,19 @@ bool AppConnection::SetApplicationOn(bool on, DWORD process_id) {
   }
   return peer != nullptr &&
          peer->endpoint->Write(tc::FrameWriter(tc::Kind::kSetApplication).U8(on ? 1 : 0).Finish());
+}
+
+bool AppConnection::Welcome(DWORD process_id) {
+  Peer* peer = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    peer = FindPeer(process_id);
+  }
+  return peer != nullptr && WriteWelcome(peer);
+}
+
+bool AppConnection::WriteWelcome(Peer* peer) {
+  return peer->endpoint->Write(tc::FrameWriter(tc::Kind::kWelcome).U8(options_.application_on ? 1 : 0).Finish());
 }
 
 }  // namespace talvor::test

@@ -75,6 +75,11 @@ class AppConnection {
     // The built-in application of every connecting engine: silent unless
     // asked for, so that the test is the only one talking to the program.
     bool application_on = false;
+    // A connecting engine is welcomed only by Welcome(): until then its
+    // process waits inside the creation of its main window, which exists and
+    // is still hidden. (The engine goes on by itself, with the application
+    // on, after kWelcomeTimeoutMs of standins/test_connection.h.)
+    bool hold_welcome = false;
   };
 
   // Creates the pipe and sets TALVOR_TEST_PIPE in this process's environment
@@ -126,6 +131,9 @@ class AppConnection {
                                                   std::chrono::milliseconds timeout = kDefaultWait);
   // Lets a process's built-in application talk, or silences it.
   bool SetApplicationOn(bool on, DWORD process_id = kAnyProcess);
+  // Welcomes a connected process held by Options::hold_welcome, with the
+  // application as the options ask.
+  bool Welcome(DWORD process_id);
 
  private:
   struct Peer;
@@ -139,6 +147,7 @@ class AppConnection {
   void ReadPeer(Peer* peer);
   void Record(Peer* peer, const std::vector<uint8_t>& body);
   void AddEvent(AppEvent event);
+  bool WriteWelcome(Peer* peer);
   Peer* FindPeer(DWORD process_id);
   template <typename Match>
   std::optional<AppEvent> TakeEvent(Match match, std::chrono::milliseconds timeout);

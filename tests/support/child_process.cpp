@@ -1,6 +1,88 @@
 #include "tests/support/child_process.h"
 
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <utility>
+
 namespace talvor::test {
+
+// Reads the child's standard error through a pipe of its own, on a thread, so
+// that a child writing much never blocks on a full pipe.
+class ChildProcess::StderrReader {
+ public:
+  // The pipe's read end and, in `child_end`, an inheritable write end for the
+  // child (the caller closes it once the child has started). Null on failure.
+  static std::unique_ptr<StderrReader> Create(UniqueKernelHandle* child_end) {
+    static std::atomic<unsigned> counter{0};
+    const std::wstring name = L"\\\\.\\pipe\\talvor-stderr-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++counter) + L"-" + std::to_wstring(GetTickCount64());
+    HANDLE pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 64 * 1024, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) return nullptr;
+    UniqueKernelHandle server(pipe);
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE client = CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, 0, nullptr);
+    if (client == INVALID_HANDLE_VALUE) return nullptr;
+    child_end->reset(client);
+    return std::unique_ptr<StderrReader>(new StderrReader(std::move(server)));
+  }
+
+  ~StderrReader() {
+    SetEvent(stop_.get());
+    if (reader_.joinable()) reader_.join();
+  }
+
+  std::string Text() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return text_;
+  }
+
+  // Waits until every writer has closed its end.
+  bool WaitForEnd(std::chrono::milliseconds timeout) {
+    return WaitUntil([this] { return ended_.load(); }, timeout);
+  }
+
+ private:
+  explicit StderrReader(UniqueKernelHandle pipe)
+      : pipe_(std::move(pipe)),
+        read_event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+        stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    reader_ = std::thread([this] { ReadAll(); });
+  }
+
+  void ReadAll() {
+    char buffer[4096];
+    while (true) {
+      OVERLAPPED overlapped{};
+      overlapped.hEvent = read_event_.get();
+      DWORD count = 0;
+      if (!ReadFile(pipe_.get(), buffer, sizeof buffer, &count, &overlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING) break;  // broken pipe: every writer is gone
+        const HANDLE waits[2] = {read_event_.get(), stop_.get()};
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+          CancelIoEx(pipe_.get(), &overlapped);
+          GetOverlappedResult(pipe_.get(), &overlapped, &count, TRUE);
+          break;
+        }
+        if (!GetOverlappedResult(pipe_.get(), &overlapped, &count, FALSE)) break;
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      text_.append(buffer, count);
+    }
+    ended_ = true;
+  }
+
+  UniqueKernelHandle pipe_;
+  UniqueKernelHandle read_event_;
+  UniqueKernelHandle stop_;
+  mutable std::mutex mutex_;
+  std::string text_;
+  std::atomic<bool> ended_{false};
+  std::thread reader_;
+};
 
 std::wstring QuoteArgument(const std::wstring& argument) {
   if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
@@ -21,20 +103,81 @@ std::wstring QuoteArgument(const std::wstring& argument) {
   return quoted;
 }
 
+ChildProcess::ChildProcess(HANDLE process, DWORD id) : process_(process), id_(id) {}
+
+ChildProcess::ChildProcess(ChildProcess&&) noexcept = default;
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    if (process_ && Running()) Terminate();
+    process_ = std::move(other.process_);
+    id_ = std::exchange(other.id_, 0);
+    stderr_ = std::move(other.stderr_);
+  }
+  return *this;
+}
+
 std::optional<ChildProcess> ChildProcess::Start(const std::wstring& executable,
                                                 const std::vector<std::wstring>& arguments,
                                                 const std::wstring& working_directory) {
+  StartOptions options;
+  options.working_directory = working_directory;
+  return Start(executable, arguments, options);
+}
+
+std::optional<ChildProcess> ChildProcess::Start(const std::wstring& executable,
+                                                const std::vector<std::wstring>& arguments,
+                                                const StartOptions& options) {
   std::wstring command_line = QuoteArgument(executable);
   for (const std::wstring& argument : arguments) command_line += L" " + QuoteArgument(argument);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION information{};
-  if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      working_directory.empty() ? nullptr : working_directory.c_str(), &startup, &information)) {
-    return std::nullopt;
+
+  UniqueKernelHandle child_stderr;
+  std::unique_ptr<StderrReader> reader;
+  if (options.capture_stderr) {
+    reader = StderrReader::Create(&child_stderr);
+    if (!reader) return std::nullopt;
   }
+
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  DWORD flags = 0;
+  std::vector<char> attribute_storage;
+  HANDLE inherited = child_stderr.get();
+  if (reader) {
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdError = inherited;
+    // Only the pipe is inherited, not this process's own standard handles.
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    attribute_storage.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attribute_storage.data());
+    if (InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+        UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited, sizeof inherited,
+                                  nullptr, nullptr)) {
+      startup.lpAttributeList = list;
+      flags |= EXTENDED_STARTUPINFO_PRESENT;
+    }
+  }
+
+  PROCESS_INFORMATION information{};
+  const BOOL started = CreateProcessW(
+      executable.c_str(), command_line.data(), nullptr, nullptr, reader ? TRUE : FALSE, flags, nullptr,
+      options.working_directory.empty() ? nullptr : options.working_directory.c_str(),
+      &startup.StartupInfo, &information);
+  if (startup.lpAttributeList != nullptr) DeleteProcThreadAttributeList(startup.lpAttributeList);
+  child_stderr.reset();  // the child holds its own copy now
+  if (!started) return std::nullopt;
   CloseHandle(information.hThread);
-  return ChildProcess(information.hProcess, information.dwProcessId);
+  ChildProcess child(information.hProcess, information.dwProcessId);
+  child.stderr_ = std::move(reader);
+  return child;
+}
+
+std::optional<ChildProcess> ChildProcess::Adopt(DWORD process_id) {
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                               process_id);
+  if (process == nullptr) return std::nullopt;
+  return ChildProcess(process, process_id);
 }
 
 ChildProcess::~ChildProcess() {
@@ -59,11 +202,46 @@ void ChildProcess::Terminate() {
   WaitForSingleObject(process_.get(), 10000);
 }
 
+std::string ChildProcess::StandardError() const {
+  if (!stderr_) return {};
+  // Once the child has ended, the rest of its output is on its way.
+  if (!Running()) stderr_->WaitForEnd(std::chrono::seconds(5));
+  return stderr_->Text();
+}
+
+std::vector<std::string> ChildProcess::StandardErrorLines() const {
+  const std::string text = StandardError();
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
 bool EndProcessById(DWORD process_id, std::chrono::milliseconds timeout) {
   UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process_id));
   if (!process) return true;  // gone already
   TerminateProcess(process.get(), 1);
   return WaitForSingleObject(process.get(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+}
+
+std::vector<ProcessEntry> ProcessesNamed(const std::wstring& executable) {
+  std::vector<ProcessEntry> found;
+  UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    if (CompareStringOrdinal(entry.szExeFile, -1, executable.c_str(), -1, TRUE) != CSTR_EQUAL) continue;
+    found.push_back(ProcessEntry{entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
+  }
+  return found;
 }
 
 std::wstring TestExecutableDirectory() {

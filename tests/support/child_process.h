@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,14 +17,28 @@ namespace talvor::test {
 
 class ChildProcess {
  public:
+  struct StartOptions {
+    // Empty: this process's.
+    std::wstring working_directory;
+    // Collects what the child writes to its standard error (StandardError()).
+    bool capture_stderr = false;
+  };
+
   // Starts `executable` with `arguments`, each quoted so that the child sees
   // it unchanged, in `working_directory` (empty: this process's). The child
   // inherits this process's environment. Empty when it cannot start.
   static std::optional<ChildProcess> Start(const std::wstring& executable, const std::vector<std::wstring>& arguments,
                                            const std::wstring& working_directory = {});
+  static std::optional<ChildProcess> Start(const std::wstring& executable, const std::vector<std::wstring>& arguments,
+                                           const StartOptions& options);
 
-  ChildProcess(ChildProcess&&) = default;
-  ChildProcess& operator=(ChildProcess&&) = default;
+  // Takes charge of a process that this test caused to start indirectly (for
+  // example the program's own relaunch): it is then waited for and ended like
+  // a started one. Empty when it cannot be opened (it has ended already).
+  static std::optional<ChildProcess> Adopt(DWORD process_id);
+
+  ChildProcess(ChildProcess&&) noexcept;
+  ChildProcess& operator=(ChildProcess&&) noexcept;
   // Ends the process if it still runs.
   ~ChildProcess();
 
@@ -35,16 +50,36 @@ class ChildProcess {
   bool Running() const;
   void Terminate();
 
+  // What the child has written to its standard error so far, when started
+  // with capture_stderr; complete once the child has ended.
+  std::string StandardError() const;
+  // The same split into lines, line ends ("\n" or "\r\n") removed.
+  std::vector<std::string> StandardErrorLines() const;
+
  private:
-  ChildProcess(HANDLE process, DWORD id) : process_(process), id_(id) {}
+  class StderrReader;
+
+  ChildProcess(HANDLE process, DWORD id);
 
   UniqueKernelHandle process_;
   DWORD id_ = 0;
+  std::unique_ptr<StderrReader> stderr_;
 };
 
 // Ends a process that this test caused to start indirectly (for example the
 // program's own relaunch), by its id. True when it has ended.
 bool EndProcessById(DWORD process_id, std::chrono::milliseconds timeout = kDefaultWait);
+
+// A process of the system as the process list shows it.
+struct ProcessEntry {
+  DWORD id = 0;
+  DWORD parent_id = 0;
+  std::wstring executable;  // file name only, e.g. L"talvor_app.exe"
+};
+
+// Every process running now whose executable file name is `executable`
+// (compared without regard to case).
+std::vector<ProcessEntry> ProcessesNamed(const std::wstring& executable);
 
 // One argument quoted for CreateProcessW so that CommandLineToArgvW gives it
 // back unchanged.

@@ -1,0 +1,156 @@
+#include "tests/scenarios/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "standins/plugins/app_links_protocol.h"
+
+namespace talvor::test {
+
+namespace {
+
+constexpr wchar_t kMenuClass[] = L"#32768";
+
+void PressKey(HWND menu, UINT key) {
+  PostMessageW(menu, WM_KEYDOWN, key, 0);
+  PostMessageW(menu, WM_KEYUP, key, 0xC0000000);
+}
+
+HWND FindVisibleMenu(DWORD process_id) {
+  for (HWND menu : TopLevelWindowsOf(process_id, kMenuClass)) {
+    if (IsWindowVisible(menu)) return menu;
+  }
+  return nullptr;
+}
+
+bool ChooseWith(const ShownProgram& program, HWND menu, UINT key) {
+  PressKey(menu, key);
+  // The menu acts on the character that Enter produces.
+  PostMessageW(menu, WM_CHAR, L'\r', 0);
+  if (WaitUntil([&] { return FindVisibleMenu(program.id()) == nullptr; }, std::chrono::seconds(5))) return true;
+  PostMessageW(program.window, WM_CANCELMODE, 0, 0);  // never leave a menu open
+  return false;
+}
+
+}  // namespace
+
+std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem::path& directory,
+                                       const std::vector<std::wstring>& arguments) {
+  const TrayIconWatch tray;
+  std::optional<ChildProcess> process = StartProgram(directory, arguments);
+  if (!process) {
+    ADD_FAILURE() << "the program did not start";
+    return std::nullopt;
+  }
+  ShownProgram program(std::move(*process));
+  const std::optional<DWORD> connected = app.WaitForNewProcess();
+  if (connected != program.id()) {
+    ADD_FAILURE() << "the program's engine did not connect; exit code "
+                  << program.process.WaitForExit(std::chrono::milliseconds(0)).value_or(STILL_ACTIVE)
+                  << ", standard error:\n"
+                  << program.process.StandardError() << app.Describe();
+    return std::nullopt;
+  }
+  const std::optional<AppEvent> created = app.WaitForEvent(AppEventKind::kEngineCreated, program.id());
+  if (created) program.entrypoint_arguments = created->arguments;
+  if (!created || !app.WaitForEvent(AppEventKind::kFirstFrame, program.id())) {
+    ADD_FAILURE() << "no first frame\n" << app.Describe();
+    return std::nullopt;
+  }
+  program.window = FindMainWindow(program.id());
+  program.tray_icon = tray.WaitForNewIcon();
+  if (program.window == nullptr || !IsWindowVisible(program.window) || program.tray_icon == nullptr) {
+    ADD_FAILURE() << "window " << program.window << ", tray icon " << program.tray_icon;
+    return std::nullopt;
+  }
+  return program;
+}
+
+void ExpectCleanEnd(AppConnection& app, ShownProgram& program, const std::vector<DWORD>& successors) {
+  const DWORD id = program.id();
+  EXPECT_EQ(program.process.WaitForExit(), 0u);
+  EXPECT_TRUE(app.WaitForEvent(AppEventKind::kEngineDestroyed, id)) << app.Describe();
+  EXPECT_TRUE(app.WaitForDisconnect(id));
+  EXPECT_FALSE(IsWindow(program.window)) << "the main window outlived the process";
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(program.tray_icon); }, std::chrono::seconds(5)))
+      << "the tray icon stayed";
+  for (const ProcessEntry& left : ProcessesNamed(kProgramFileName)) {
+    EXPECT_NE(left.id, id) << "the process is still listed";
+    if (std::find(successors.begin(), successors.end(), left.id) != successors.end()) continue;
+    EXPECT_NE(left.parent_id, id) << "process " << left.id << " started by it is still running";
+  }
+  EXPECT_EQ(program.process.StandardError(), "");
+}
+
+HWND OpenTrayMenu(const ShownProgram& program) {
+  PostMessageW(program.window, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  WaitUntil([&] { return (menu = FindVisibleMenu(program.id())) != nullptr; }, std::chrono::seconds(10));
+  return menu;
+}
+
+bool ChooseFirstMenuItem(const ShownProgram& program, HWND menu) { return ChooseWith(program, menu, VK_DOWN); }
+
+bool ChooseLastMenuItem(const ShownProgram& program, HWND menu) { return ChooseWith(program, menu, VK_UP); }
+
+StandInMainWindow::StandInMainWindow() {
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = &StandInMainWindow::Procedure;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = kMainWindowClass;
+  RegisterClassW(&window_class);
+  // Away from the notification area drawn in the screen's top left corner.
+  window_.reset(CreateWindowExW(0, kMainWindowClass, kMainWindowTitle, WS_OVERLAPPEDWINDOW, 700, 300, 320, 240,
+                                nullptr, nullptr, GetModuleHandleW(nullptr), this));
+}
+
+StandInMainWindow::~StandInMainWindow() {
+  window_.reset();
+  UnregisterClassW(kMainWindowClass, GetModuleHandleW(nullptr));
+}
+
+LRESULT CALLBACK StandInMainWindow::Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<StandInMainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message == WM_COPYDATA && self != nullptr) {
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+    if (standins::IsAppLinkCopyData(data)) {
+      self->links_.push_back(standins::ReadAppLinkCopyData(data).value_or("<malformed>"));
+      return TRUE;
+    }
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+ForegroundBystander::ForegroundBystander()
+    : window_(CreateWindowExW(0, L"STATIC", L"bystander", WS_OVERLAPPED | WS_VISIBLE, 700, 600, 200, 100, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr)) {
+  SetForegroundWindow(window_.get());
+}
+
+bool ForegroundBystander::TookForeground() const {
+  return window_ && WaitUntil([&] { return GetForegroundWindow() == window_.get(); }, std::chrono::seconds(5));
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                       nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr,
+                      nullptr);
+  return narrow;
+}
+
+std::string Describe(const std::vector<std::string>& arguments) {
+  std::ostringstream out;
+  for (const std::string& argument : arguments) out << '[' << argument << ']';
+  return out.str();
+}
+
+}  // namespace talvor::test

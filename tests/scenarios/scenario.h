@@ -1,0 +1,105 @@
+// What the scenario tests share: the program started and shown with the test
+// connection as its application, its clean end, its tray menu, and a window
+// that stands in for a running instance.
+#ifndef TALVOR_TESTS_SCENARIOS_SCENARIO_H_
+#define TALVOR_TESTS_SCENARIOS_SCENARIO_H_
+
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "runner/win32_handles.h"
+#include "tests/support/app_connection.h"
+#include "tests/support/child_process.h"
+#include "tests/support/talvor_program.h"
+#include "tests/support/wine_tray.h"
+
+namespace talvor::test {
+
+inline constexpr wchar_t kUrlSchemeKey[] = L"Software\\Classes\\talvor";
+
+// How the tray talks to the main window.
+inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;
+inline constexpr WPARAM kTrayIconId = 1;
+inline constexpr WPARAM kTrayToggleCommand = 40001;
+inline constexpr WPARAM kTrayOpenCommand = 40002;
+inline constexpr WPARAM kTrayExitCommand = 40003;
+
+inline constexpr char kPendingLaunchPrefix[] = "--talvor-pending-tun-launch=";
+
+// A program that a scenario started and that is on screen.
+struct ShownProgram {
+  explicit ShownProgram(ChildProcess started) : process(std::move(started)) {}
+
+  ChildProcess process;
+  HWND window = nullptr;
+  HWND tray_icon = nullptr;  // its icon in the notification area
+  std::vector<std::string> entrypoint_arguments;
+
+  DWORD id() const { return process.id(); }
+};
+
+// Starts `directory`\talvor_app.exe with `arguments` and waits until its
+// engine has connected to `app`, its main window shows the first frame and
+// its icon is in the notification area. Reports what went wrong to the test
+// and returns nothing when one of them does not happen.
+std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem::path& directory,
+                                       const std::vector<std::wstring>& arguments = {});
+
+// Checks the end of a program that was asked to close: exit code 0, engine
+// destroyed, window and tray icon gone, no process of it left (but the
+// `successors` it started on purpose), nothing on standard error.
+void ExpectCleanEnd(AppConnection& app, ShownProgram& program, const std::vector<DWORD>& successors = {});
+
+// The program's tray menu, opened as a right click on its icon does.
+// Returns the menu's window, or null when it did not open.
+HWND OpenTrayMenu(const ShownProgram& program);
+// Chooses in an open menu, with the keyboard, the first item (down arrow
+// once) or the last (up arrow once), and waits for the menu to close.
+bool ChooseFirstMenuItem(const ShownProgram& program, HWND menu);
+bool ChooseLastMenuItem(const ShownProgram& program, HWND menu);
+
+// A top-level window of the main window's class and title made by the test,
+// standing in for a running instance: it keeps the deep links handed to it.
+class StandInMainWindow {
+ public:
+  StandInMainWindow();
+  ~StandInMainWindow();
+  StandInMainWindow(const StandInMainWindow&) = delete;
+  StandInMainWindow& operator=(const StandInMainWindow&) = delete;
+
+  HWND get() const { return window_.get(); }
+  const std::vector<std::string>& links() const { return links_; }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+  UniqueWindow window_;
+  std::vector<std::string> links_;
+};
+
+// A visible window of the test that takes the foreground, so that a window
+// brought forward afterwards is seen to take it back.
+class ForegroundBystander {
+ public:
+  ForegroundBystander();
+  // True once it is the foreground window.
+  bool TookForeground() const;
+
+ private:
+  UniqueWindow window_;
+};
+
+// UTF-8 of a wide string, as the program passes arguments on.
+std::string Utf8(const std::wstring& text);
+
+// The entrypoint arguments as readable text, for failure messages.
+std::string Describe(const std::vector<std::string>& arguments);
+
+}  // namespace talvor::test
+
+#endif  // TALVOR_TESTS_SCENARIOS_SCENARIO_H_

@@ -1,0 +1,229 @@
+// The TUN launch hand-over: the relaunch of the program that hands a payload
+// file to a second process, and a start with the pending-launch argument.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "codec/encodable_value.h"
+#include "tests/scenarios/scenario.h"
+#include "tests/support/bundle_copy.h"
+#include "tests/support/system_state.h"
+
+namespace talvor::test {
+namespace {
+
+namespace fs = std::filesystem;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+using standins::MethodReply;
+
+constexpr wchar_t kPendingLaunchArgument[] = L"--talvor-pending-tun-launch=";
+// JSON with blanks and text beyond ASCII; the program never parses it.
+const std::string kPayload =
+    "{\"mode\": \"tun\", \"server\": \"Хельсинки 2\", \"note\": \"пробелы и «кавычки» \\u2713\"}";
+
+fs::path Bundle() { return BundleDirectory().lexically_normal(); }
+
+std::vector<fs::path> PendingLaunchFiles() { return TemporaryFiles(L"tlp", L".tmp"); }
+
+std::vector<fs::path> Added(const std::vector<fs::path>& before, const std::vector<fs::path>& after) {
+  std::vector<fs::path> added;
+  std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+  return added;
+}
+
+std::optional<MethodReply> CallRuntime(AppConnection& app, const std::string& method, DWORD process_id,
+                                       const EncodableValue& arguments = EncodableValue()) {
+  return app.CallMethod(kRuntimeChannel, method, arguments, process_id);
+}
+
+void ExpectSuccess(const std::optional<MethodReply>& reply, const EncodableValue& value) {
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->kind, MethodReply::Kind::kSuccess) << standins::DescribeReply(*reply);
+  EXPECT_EQ(reply->value, value) << standins::DescribeReply(*reply);
+}
+
+// A pending-launch file as the relaunch makes them: named by the system, in
+// the temporary directory.
+fs::path MakePendingLaunchFile(const std::string& payload) {
+  wchar_t path[MAX_PATH] = {};
+  if (GetTempFileNameW(TemporaryDirectory().c_str(), L"tlp", 0, path) == 0) return {};
+  return WriteFileBytes(path, payload) ? fs::path(path) : fs::path();
+}
+
+// Points this process's temporary directory (and so the program's, which
+// inherits the environment) at a fresh folder whose path has blanks and
+// letters beyond ASCII, as user names often give it.
+class TemporaryDirectoryWithBlanks {
+ public:
+  TemporaryDirectoryWithBlanks()
+      : path_(TemporaryDirectory() / (L"Temp с пробелами " + std::to_wstring(GetCurrentProcessId()))),
+        previous_tmp_(Read(L"TMP")),
+        previous_temp_(Read(L"TEMP")) {
+    fs::create_directories(path_);
+    SetEnvironmentVariableW(L"TMP", path_.c_str());
+    SetEnvironmentVariableW(L"TEMP", path_.c_str());
+  }
+  ~TemporaryDirectoryWithBlanks() {
+    SetEnvironmentVariableW(L"TMP", previous_tmp_ ? previous_tmp_->c_str() : nullptr);
+    SetEnvironmentVariableW(L"TEMP", previous_temp_ ? previous_temp_->c_str() : nullptr);
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TemporaryDirectoryWithBlanks(const TemporaryDirectoryWithBlanks&) = delete;
+  TemporaryDirectoryWithBlanks& operator=(const TemporaryDirectoryWithBlanks&) = delete;
+
+  const fs::path& path() const { return path_; }
+
+ private:
+  static std::optional<std::wstring> Read(const wchar_t* name) {
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0) return std::nullopt;
+    std::wstring value(size, L'\0');
+    value.resize(GetEnvironmentVariableW(name, value.data(), size));
+    return value;
+  }
+
+  fs::path path_;
+  std::optional<std::wstring> previous_tmp_;
+  std::optional<std::wstring> previous_temp_;
+};
+
+TEST(TunLaunchScenario, RelaunchHandsThePayloadToASecondProcessOnce) {
+  const TemporaryDirectoryWithBlanks temporary_directory;
+  ASSERT_EQ(TemporaryDirectory(), temporary_directory.path() / L"");
+  AppConnection app;
+  std::optional<ShownProgram> first = StartShown(app, Bundle());
+  ASSERT_TRUE(first);
+  const std::vector<fs::path> files_before = PendingLaunchFiles();
+  const TrayIconWatch tray;
+
+  const EncodableValue arguments(EncodableMap{{EncodableValue("payloadJson"), EncodableValue(kPayload)}});
+  ExpectSuccess(CallRuntime(app, "relaunchElevatedForTun", first->id(), arguments), EncodableValue(true));
+
+  // The second process: started by the first, connected, taken in charge.
+  const std::optional<DWORD> second_id = app.WaitForNewProcess();
+  ASSERT_TRUE(second_id) << app.Describe();
+  ASSERT_NE(*second_id, first->id());
+  std::optional<ChildProcess> adopted = ChildProcess::Adopt(*second_id);
+  ASSERT_TRUE(adopted);
+  ShownProgram second(std::move(*adopted));
+
+  // The first closes its window and ends.
+  ExpectCleanEnd(app, *first, {second.id()});
+
+  const std::vector<fs::path> written = Added(files_before, PendingLaunchFiles());
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written.front().parent_path(), temporary_directory.path());
+  EXPECT_EQ(ReadFileBytes(written.front()), kPayload);
+
+  const std::optional<AppEvent> created = app.WaitForEvent(AppEventKind::kEngineCreated, second.id());
+  ASSERT_TRUE(created);
+  EXPECT_TRUE(created->arguments.empty()) << Describe(created->arguments);
+  ASSERT_TRUE(app.WaitForEvent(AppEventKind::kFirstFrame, second.id()));
+  second.window = FindMainWindow(second.id());
+  second.tray_icon = tray.WaitForNewIcon();
+  ASSERT_NE(second.window, nullptr);
+  ASSERT_NE(second.tray_icon, nullptr);
+
+  ExpectSuccess(CallRuntime(app, "hasPendingTunLaunch", second.id()), EncodableValue(true));
+  ExpectSuccess(CallRuntime(app, "consumePendingTunLaunch", second.id()), EncodableValue(kPayload));
+  EXPECT_FALSE(fs::exists(written.front()));
+  ExpectSuccess(CallRuntime(app, "consumePendingTunLaunch", second.id()), EncodableValue());
+  ExpectSuccess(CallRuntime(app, "hasPendingTunLaunch", second.id()), EncodableValue(false));
+
+  PostMessageW(second.window, WM_COMMAND, kTrayExitCommand, 0);
+  ExpectCleanEnd(app, second);
+}
+
+TEST(TunLaunchScenario, PendingArgumentWithALinkStartsNormallyAndHoldsTheLaunch) {
+  StandInMainWindow running;  // a hand-off would go here
+  ShowWindow(running.get(), SW_SHOWMINIMIZED);
+  const fs::path file = MakePendingLaunchFile(kPayload);
+  ASSERT_FALSE(file.empty());
+
+  AppConnection app;
+  std::optional<ShownProgram> program =
+      StartShown(app, Bundle(), {kPendingLaunchArgument + file.wstring(), L"talvor://x"});
+  ASSERT_TRUE(program);
+  EXPECT_EQ(program->entrypoint_arguments, std::vector<std::string>{"talvor://x"})
+      << Describe(program->entrypoint_arguments);
+  EXPECT_TRUE(running.links().empty());
+
+  ExpectSuccess(CallRuntime(app, "hasPendingTunLaunch", program->id()), EncodableValue(true));
+  EXPECT_TRUE(fs::exists(file)) << "asking consumed the launch";
+  ExpectSuccess(CallRuntime(app, "consumePendingTunLaunch", program->id()), EncodableValue(kPayload));
+  EXPECT_FALSE(fs::exists(file));
+
+  PostMessageW(program->window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, *program);
+}
+
+// Paths that a link could smuggle onto the command line: a file the user can
+// reach that is not a pending-launch file of the temporary directory.
+enum class ForeignPath { kOutsideTheTemporaryDirectory, kInASubdirectory, kWithAnotherName };
+
+class ForeignPendingPathScenario : public testing::TestWithParam<ForeignPath> {
+ protected:
+  void SetUp() override {
+    subdirectory_ = TemporaryDirectory() / ("talvor-scenario-" + std::to_string(GetCurrentProcessId()));
+    fs::create_directories(subdirectory_);
+    switch (GetParam()) {
+      case ForeignPath::kOutsideTheTemporaryDirectory:
+        path_ = fs::path(TestExecutableDirectory()) / ("tlp" + std::to_string(GetCurrentProcessId()) + ".tmp");
+        break;
+      case ForeignPath::kInASubdirectory:
+        path_ = subdirectory_ / "tlp1A2B.tmp";
+        break;
+      case ForeignPath::kWithAnotherName:
+        path_ = TemporaryDirectory() / ("talvor-launch-" + std::to_string(GetCurrentProcessId()) + ".json");
+        break;
+    }
+    ASSERT_TRUE(WriteFileBytes(path_, "a file of the user's"));
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove(path_, ignored);
+    fs::remove_all(subdirectory_, ignored);
+  }
+
+  fs::path subdirectory_;
+  fs::path path_;
+};
+
+TEST_P(ForeignPendingPathScenario, IsNeverReadNorDeleted) {
+  AppConnection app;
+  std::optional<ShownProgram> program = StartShown(app, Bundle(), {kPendingLaunchArgument + path_.wstring()});
+  ASSERT_TRUE(program);
+  EXPECT_TRUE(program->entrypoint_arguments.empty()) << Describe(program->entrypoint_arguments);
+
+  ExpectSuccess(CallRuntime(app, "hasPendingTunLaunch", program->id()), EncodableValue(false));
+  ExpectSuccess(CallRuntime(app, "consumePendingTunLaunch", program->id()), EncodableValue());
+  EXPECT_EQ(ReadFileBytes(path_), "a file of the user's");
+
+  PostMessageW(program->window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, *program);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ForeignPendingPathScenario,
+                         testing::Values(ForeignPath::kOutsideTheTemporaryDirectory, ForeignPath::kInASubdirectory,
+                                         ForeignPath::kWithAnotherName),
+                         [](const testing::TestParamInfo<ForeignPath>& info) {
+                           switch (info.param) {
+                             case ForeignPath::kOutsideTheTemporaryDirectory:
+                               return "OutsideTheTemporaryDirectory";
+                             case ForeignPath::kInASubdirectory:
+                               return "InASubdirectory";
+                             case ForeignPath::kWithAnotherName:
+                               return "WithAnotherName";
+                           }
+                           return "Unknown";
+                         });
+
+}  // namespace
+}  // namespace talvor::test

@@ -1,0 +1,176 @@
+// The main window and the tray icon of the running program: the first
+// display, the tray channel, the tray's commands, hiding to the tray and
+// coming back. (Closing from the title bar is StopScenario in
+// whole_program_scenarios_test.cpp.)
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "codec/encodable_value.h"
+#include "tests/scenarios/scenario.h"
+#include "tests/support/bundle_copy.h"
+#include "tests/support/system_state.h"
+
+namespace talvor::test {
+namespace {
+
+namespace fs = std::filesystem;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+using standins::MethodReply;
+
+constexpr LONG kWindowWidth = 440;
+constexpr LONG kWindowHeight = 850;
+constexpr wchar_t kDisconnectedTooltip[] = L"Talvor VPN \u2014 Отключено";
+
+fs::path Bundle() { return BundleDirectory().lexically_normal(); }
+
+EncodableValue Status(bool connected, const std::string& server_name) {
+  return EncodableValue(EncodableMap{{EncodableValue("connected"), EncodableValue(connected)},
+                                     {EncodableValue("canToggle"), EncodableValue(true)},
+                                     {EncodableValue("serverName"), EncodableValue(server_name)}});
+}
+
+// Calls the tray channel's "updateStatus" and expects success without a value.
+void ExpectStatusAccepted(AppConnection& app, const ShownProgram& program, const EncodableValue& status) {
+  const std::optional<MethodReply> reply = app.CallMethod(kTrayChannel, "updateStatus", status, program.id());
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->kind, MethodReply::Kind::kSuccess) << standins::DescribeReply(*reply);
+  EXPECT_TRUE(reply->value.IsNull()) << standins::DescribeReply(*reply);
+}
+
+size_t OutgoingCalls(const AppConnection& app, const std::string& channel, DWORD process_id) {
+  const std::vector<AppEvent> events = app.Events();
+  return static_cast<size_t>(std::count_if(events.begin(), events.end(), [&](const AppEvent& event) {
+    return event.kind == AppEventKind::kOutgoing && event.channel == channel && event.process_id == process_id;
+  }));
+}
+
+// The display's DPI for this user: 96 unless LogPixels says otherwise.
+DWORD DesktopDpi() {
+  const std::optional<RegistryValue> value =
+      ReadRegistryValue(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels");
+  if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD)) return 96;
+  DWORD dpi = 0;
+  std::copy(value->bytes.begin(), value->bytes.end(), reinterpret_cast<uint8_t*>(&dpi));
+  return dpi;
+}
+
+TEST(WindowScenario, StaysHiddenUntilTheFirstFrameThenShowsAtTheComputedPlace) {
+  ASSERT_EQ(DesktopDpi(), 96u) << "this scenario measures at 96 DPI";
+  RECT work_area{};
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work_area, 0));
+  const LONG origin_x = work_area.left + std::max<LONG>((work_area.right - work_area.left - kWindowWidth) / 2, 0);
+  const LONG origin_y = work_area.top + std::max<LONG>((work_area.bottom - work_area.top - kWindowHeight) / 2, 0);
+
+  AppConnection::Options options;
+  options.hold_welcome = true;
+  AppConnection app(options);
+  std::optional<ChildProcess> program = StartProgram(Bundle());
+  ASSERT_TRUE(program);
+  ASSERT_EQ(app.WaitForNewProcess(), program->id());
+
+  // The engine is being created inside the window's creation: the window
+  // exists and nothing is drawn yet.
+  const HWND window = FindMainWindow(program->id());
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(ReadWindowState(window).visible);
+  ASSERT_TRUE(app.Welcome(program->id()));
+  ASSERT_TRUE(app.WaitForEvent(AppEventKind::kEngineCreated, program->id()));
+  EXPECT_FALSE(app.WaitForEvent(AppEventKind::kFirstFrame, program->id(), std::chrono::milliseconds(0)));
+
+  ASSERT_TRUE(app.WaitForEvent(AppEventKind::kFirstFrame, program->id()));
+  const WindowState shown = ReadWindowState(window);
+  EXPECT_TRUE(shown.visible);
+  EXPECT_FALSE(shown.minimised);
+  EXPECT_FALSE(shown.maximised);
+  EXPECT_EQ(shown.client.cx, kWindowWidth);
+  EXPECT_EQ(shown.client.cy, kWindowHeight);
+  EXPECT_EQ(shown.frame.left, origin_x);
+  EXPECT_EQ(shown.frame.top, origin_y);
+  // Caption, system menu and minimise box; no sizing border, no maximise box.
+  EXPECT_EQ(shown.style & 0x00CA0000u, 0x00CA0000u);
+  EXPECT_EQ(shown.style & static_cast<DWORD>(WS_THICKFRAME | WS_MAXIMIZEBOX), 0u);
+
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(program->WaitForExit(), 0u);
+}
+
+TEST(TrayScenario, UpdateStatusIsAnsweredWithNoValueAndShownInTheTray) {
+  AppConnection app;
+  std::optional<ShownProgram> program = StartShown(app, Bundle());
+  ASSERT_TRUE(program);
+  EXPECT_TRUE(WaitForTrayIconState(program->tray_icon, L"Talvor VPN", TrayBadge::kGrey))
+      << "tooltip " << TrayIconTooltip(program->tray_icon).size() << " chars, badge "
+      << ToString(TrayIconBadge(program->tray_icon));
+
+  ExpectStatusAccepted(app, *program, Status(true, "Хельсинки 2"));
+  EXPECT_TRUE(WaitForTrayIconState(program->tray_icon, L"Talvor VPN \u2014 Подключено (Хельсинки 2)",
+                                   TrayBadge::kGreen))
+      << ToString(TrayIconBadge(program->tray_icon));
+
+  ExpectStatusAccepted(app, *program, Status(false, "Хельсинки 2"));
+  EXPECT_TRUE(WaitForTrayIconState(program->tray_icon, kDisconnectedTooltip, TrayBadge::kGrey));
+
+  PostMessageW(program->window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, *program);
+}
+
+TEST(TrayScenario, ToggleCommandAsksTheApplicationOnce) {
+  AppConnection app;
+  std::optional<ShownProgram> program = StartShown(app, Bundle());
+  ASSERT_TRUE(program);
+  const size_t before = OutgoingCalls(app, kTrayChannel, program->id());
+
+  // As the tray menu delivers its choice.
+  PostMessageW(program->window, WM_COMMAND, kTrayToggleCommand, 0);
+  const std::optional<AppEvent> toggle = app.WaitForOutgoing(kTrayChannel, "toggleConnection", program->id());
+  ASSERT_TRUE(toggle) << app.Describe();
+  EXPECT_TRUE(toggle->method_arguments.IsNull());
+  EXPECT_FALSE(toggle->reply_expected);
+  // A call answered afterwards proves that the command was handled in full.
+  ASSERT_TRUE(app.CallMethod(kRuntimeChannel, "hasPendingTunLaunch", EncodableValue(), program->id()));
+  EXPECT_EQ(OutgoingCalls(app, kTrayChannel, program->id()), before + 1);
+
+  PostMessageW(program->window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, *program);
+}
+
+TEST(TrayScenario, MinimiseHidesToTheTrayAndADoubleClickBringsTheWindowBack) {
+  AppConnection app;
+  std::optional<ShownProgram> program = StartShown(app, Bundle());
+  ASSERT_TRUE(program);
+
+  // As the title bar's minimise button does.
+  PostMessageW(program->window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  // Hidden, so without a taskbar button; the tray icon stays.
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(program->window); }));
+  EXPECT_TRUE(IsWindow(program->tray_icon));
+  const ForegroundBystander bystander;
+  ASSERT_TRUE(bystander.TookForeground());
+
+  PostMessageW(program->window, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(WaitUntil([&] {
+    const WindowState state = ReadWindowState(program->window);
+    return state.visible && !state.minimised && state.foreground;
+  })) << "visible " << IsWindowVisible(program->window) << ", minimised " << IsIconic(program->window);
+  const WindowState restored = ReadWindowState(program->window);
+  EXPECT_EQ(restored.client.cx, kWindowWidth);
+  EXPECT_EQ(restored.client.cy, kWindowHeight);
+
+  PostMessageW(program->window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, *program);
+}
+
+TEST(TrayScenario, ExitCommandEndsTheProgram) {
+  AppConnection app;
+  std::optional<ShownProgram> program = StartShown(app, Bundle());
+  ASSERT_TRUE(program);
+  PostMessageW(program->window, WM_COMMAND, kTrayExitCommand, 0);
+  ExpectCleanEnd(app, *program);
+}
+
+}  // namespace
+}  // namespace talvor::test

@@ -1,0 +1,71 @@
+// The program under test, talvor_app.exe, seen from outside: starting it from
+// a bundle (or a copy of one), its main window, the message boxes it shows.
+#ifndef TALVOR_TESTS_SUPPORT_TALVOR_PROGRAM_H_
+#define TALVOR_TESTS_SUPPORT_TALVOR_PROGRAM_H_
+
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/wait.h"
+
+namespace talvor::test {
+
+inline constexpr wchar_t kProgramFileName[] = L"talvor_app.exe";
+inline constexpr wchar_t kMainWindowClass[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
+inline constexpr wchar_t kMainWindowTitle[] = L"Talvor VPN";
+
+// Starts `directory`\talvor_app.exe with `arguments`, its standard error
+// captured. It inherits this process's environment, the test connection's
+// pipe name included.
+std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
+                                         const std::vector<std::wstring>& arguments = {});
+
+// Visible or not, the top-level windows of `process_id` with that class (and
+// title, when given), in z-order.
+std::vector<HWND> TopLevelWindowsOf(DWORD process_id, const std::wstring& class_name,
+                                    const std::wstring* title = nullptr);
+
+// The main window of `process_id`: the top-level window of class
+// "FLUTTER_RUNNER_WIN32_WINDOW" titled "Talvor VPN". Null when there is none.
+HWND FindMainWindow(DWORD process_id);
+HWND WaitForMainWindow(DWORD process_id, std::chrono::milliseconds timeout = kDefaultWait);
+
+// True once `window` no longer exists.
+bool WaitForWindowGone(HWND window, std::chrono::milliseconds timeout = kDefaultWait);
+
+// A window as the desktop shows it.
+struct WindowState {
+  bool exists = false;
+  bool visible = false;
+  bool minimised = false;
+  bool maximised = false;
+  bool foreground = false;
+  DWORD style = 0;
+  DWORD extended_style = 0;
+  RECT frame{};        // screen coordinates
+  SIZE client{0, 0};   // size of the client area
+};
+WindowState ReadWindowState(HWND window);
+
+// A message box (a top-level dialog of class "#32770") shown by a process.
+struct ShownMessageBox {
+  HWND window = nullptr;
+  std::wstring caption;
+  std::wstring text;  // the static control 65535
+};
+
+// The first visible message box of `process_id`; empty on timeout.
+std::optional<ShownMessageBox> WaitForMessageBox(DWORD process_id,
+                                                 std::chrono::milliseconds timeout = kDefaultWait);
+// Presses OK on a message box; true once it has gone.
+bool AnswerMessageBox(HWND box, std::chrono::milliseconds timeout = kDefaultWait);
+
+}  // namespace talvor::test
+
+#endif  // TALVOR_TESTS_SUPPORT_TALVOR_PROGRAM_H_
