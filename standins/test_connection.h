@@ -43,6 +43,9 @@
 //   kAppExchange      bytes channel, bytes call, bytes reply
 //                     The built-in application made a call to the program and
 //                     got this reply (empty: not implemented).
+//   kStrayResponse    -
+//                     The program answered a message that it had answered
+//                     already, or that was never delivered to it.
 //   kEngineDestroyed  -
 //                     The last frame; the connection closes after it.
 //
@@ -96,6 +99,7 @@ enum class Kind : uint8_t {
   kDeepLink = 7,
   kAppExchange = 8,
   kEngineDestroyed = 9,
+  kStrayResponse = 10,
   // Test to engine.
   kWelcome = 64,
   kSend = 65,

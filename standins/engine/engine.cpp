@@ -197,7 +197,10 @@ bool Engine::SendToApplication(const char* channel, const uint8_t* message, size
 
 void Engine::SendResponse(const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data, size_t size) {
   const auto found = responses_.find(handle);
-  if (found == responses_.end()) return;  // answered already, or not ours
+  if (found == responses_.end()) {  // answered already, or not ours
+    if (link_) link_->StrayResponse();
+    return;
+  }
   ReplySink sink = std::move(found->second->sink);
   responses_.erase(found);
   std::vector<uint8_t> bytes;

@@ -131,6 +131,8 @@ void TestLink::Reply(uint32_t request_id, const std::vector<uint8_t>& reply) {
   endpoint_.Write(tc::FrameWriter(tc::Kind::kReply).U32(request_id).Bytes(reply).Finish());
 }
 
+void TestLink::StrayResponse() { endpoint_.Write(tc::FrameWriter(tc::Kind::kStrayResponse).Finish()); }
+
 void TestLink::DeepLink(const std::string& link) {
   endpoint_.Write(tc::FrameWriter(tc::Kind::kDeepLink).Text(link).Finish());
 }

@@ -49,6 +49,7 @@ class TestLink {
   void DeepLink(const std::string& link);
   void AppExchange(const std::string& channel, const std::vector<uint8_t>& call,
                    const std::vector<uint8_t>& reply);
+  void StrayResponse();
   void EngineDestroyed();
 
  private:

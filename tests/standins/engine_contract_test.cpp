@@ -168,6 +168,29 @@ TEST_F(MessengerTest, MessagesFromTheApplicationArriveOnTheWindowThread) {
   EXPECT_EQ(connection_->Send("test/echo", {6}), std::vector<uint8_t>());
 }
 
+// Answers each message twice: the second answer must not reach the
+// application, and the test connection must hear of it.
+void AnswerTwice(FlutterDesktopMessenger* messenger, const FlutterDesktopMessage* message, void*) {
+  const uint8_t first[] = {1};
+  const uint8_t second[] = {2};
+  FlutterDesktopMessengerSendResponse(messenger, message->response_handle, first, sizeof first);
+  FlutterDesktopMessengerSendResponse(messenger, message->response_handle, second, sizeof second);
+}
+
+TEST_F(MessengerTest, ASecondAnswerIsDroppedAndReportedAsStray) {
+  FlutterDesktopMessengerSetCallback(messenger_, "test/twice", &AnswerTwice, nullptr);
+  EXPECT_EQ(connection_->Send("test/twice", {7}), std::vector<uint8_t>{1});
+  const std::optional<AppEvent> stray = connection_->WaitForEvent(AppEventKind::kStrayResponse);
+  ASSERT_TRUE(stray) << connection_->Describe();
+  EXPECT_EQ(stray->process_id, GetCurrentProcessId());
+  // One answer each: nothing stray.
+  Delivery delivery;
+  FlutterDesktopMessengerSetCallback(messenger_, "test/echo", &ReverseEcho, &delivery);
+  EXPECT_EQ(connection_->Send("test/echo", {1, 2}), (std::vector<uint8_t>{2, 1}));
+  EXPECT_FALSE(connection_->WaitForEvent(AppEventKind::kStrayResponse, AppConnection::kAnyProcess,
+                                         std::chrono::milliseconds(0)));
+}
+
 struct ReplyRecord {
   int calls = 0;
   DWORD thread = 0;

@@ -65,6 +65,8 @@ const char* ToString(AppEventKind kind) {
       return "deep link";
     case AppEventKind::kAppExchange:
       return "application call";
+    case AppEventKind::kStrayResponse:
+      return "stray response";
     case AppEventKind::kEngineDestroyed:
       return "engine destroyed";
     case AppEventKind::kDisconnected:
@@ -207,6 +209,9 @@ void AppConnection::Record(Peer* peer, const std::vector<uint8_t>& body) {
     case tc::Kind::kAppExchange:
       if (!reader.Text(&event.channel) || !reader.Bytes(&event.message) || !reader.Bytes(&event.reply)) return;
       event.kind = AppEventKind::kAppExchange;
+      break;
+    case tc::Kind::kStrayResponse:
+      event.kind = AppEventKind::kStrayResponse;
       break;
     case tc::Kind::kEngineDestroyed:
       event.kind = AppEventKind::kEngineDestroyed;

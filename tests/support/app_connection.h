@@ -45,6 +45,7 @@ enum class AppEventKind {
   kOutgoing,         // channel, message, reply_expected: the program sent to the application
   kDeepLink,         // text: the link
   kAppExchange,      // channel, message (the call), reply: a call of the built-in application
+  kStrayResponse,    // the program answered a message a second time, or one it never got
   kEngineDestroyed,
   kDisconnected,     // the process's connection closed (it ended or destroyed its engine)
 };
