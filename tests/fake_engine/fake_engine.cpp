@@ -498,20 +498,25 @@ bool FakeEngine::MessengerLocked() const {
   return engine != nullptr && engine->messenger->locked_by.load() != std::thread::id();
 }
 
-FlutterDesktopMessageCallback FakeEngine::HandlerFor(const std::string& channel) const {
+namespace {
+
+// The handler registered on `channel` of the last engine; empty when none.
+FlutterDesktopMessenger::Handler LastEnginesHandler(const std::string& channel) {
   Guard guard(GetState().mutex);
   const FlutterDesktopEngine* engine = LastEngine(GetState());
-  if (engine == nullptr) return nullptr;
+  if (engine == nullptr) return {};
   const auto found = engine->messenger->handlers.find(channel);
-  return found != engine->messenger->handlers.end() ? found->second.callback : nullptr;
+  return found != engine->messenger->handlers.end() ? found->second : FlutterDesktopMessenger::Handler{};
+}
+
+}  // namespace
+
+FlutterDesktopMessageCallback FakeEngine::HandlerFor(const std::string& channel) const {
+  return LastEnginesHandler(channel).callback;
 }
 
 void* FakeEngine::HandlerUserDataFor(const std::string& channel) const {
-  Guard guard(GetState().mutex);
-  const FlutterDesktopEngine* engine = LastEngine(GetState());
-  if (engine == nullptr) return nullptr;
-  const auto found = engine->messenger->handlers.find(channel);
-  return found != engine->messenger->handlers.end() ? found->second.user_data : nullptr;
+  return LastEnginesHandler(channel).user_data;
 }
 
 FlutterDesktopPluginRegistrar* FakeEngine::RegistrarFor(const std::string& plugin_name) const {
