@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,8 +16,10 @@
 
 #include "runner/win32_handles.h"
 #include "tests/support/app_connection.h"
+#include "tests/support/bundle_copy.h"
 #include "tests/support/child_process.h"
 #include "tests/support/talvor_program.h"
+#include "tests/support/system_state.h"
 #include "tests/support/wine_tray.h"
 
 namespace talvor::test {
@@ -30,6 +34,31 @@ inline constexpr WPARAM kTrayOpenCommand = 40002;
 inline constexpr WPARAM kTrayExitCommand = 40003;
 
 inline constexpr char kPendingLaunchPrefix[] = "--talvor-pending-tun-launch=";
+
+inline constexpr wchar_t kErrorCaption[] = L"Talvor VPN - Error";
+inline constexpr wchar_t kCoreLoadFailedText[] =
+    L"Unable to load talvor.dll.\nMake sure the file is placed next to talvor_app.exe.\n\n"
+    L"Build step: make lib-windows";
+
+#ifdef TALVOR_TEST_BUNDLE_FROM_TEST
+// Each test gets its own copy of the bundle to change or break, and the URL
+// scheme removed, so that whatever earlier starts wrote, this start must
+// write anew.
+class InstallationCopyTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::optional<BundleCopy> copy = BundleCopy::Make(BundleDirectory());
+    ASSERT_TRUE(copy);
+    copy_.emplace(std::move(*copy));
+    ASSERT_TRUE(DeleteRegistryTree(HKEY_CURRENT_USER, kUrlSchemeKey));
+  }
+
+  const std::filesystem::path& Installation() const { return copy_->path(); }
+
+ private:
+  std::optional<BundleCopy> copy_;
+};
+#endif
 
 // A program that a scenario started and that is on screen.
 struct ShownProgram {

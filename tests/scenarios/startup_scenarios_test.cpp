@@ -16,11 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr wchar_t kErrorCaption[] = L"Talvor VPN - Error";
 constexpr wchar_t kWarningCaption[] = L"Talvor VPN - Warning";
-constexpr wchar_t kCoreLoadFailedText[] =
-    L"Unable to load talvor.dll.\nMake sure the file is placed next to talvor_app.exe.\n\n"
-    L"Build step: make lib-windows";
 constexpr wchar_t kDriverMissingText[] =
     L"wintun.dll was not found next to talvor_app.exe.\n\n"
     L"TUN mode is unavailable. The app will continue in SOCKS5/HTTP proxy mode.\n"
@@ -44,20 +40,7 @@ void ExpectUrlSchemeRegisteredFor(const fs::path& executable) {
   }
 }
 
-class StartupScenario : public testing::Test {
- protected:
-  void SetUp() override {
-    std::optional<BundleCopy> copy = BundleCopy::Make(BundleDirectory());
-    ASSERT_TRUE(copy);
-    copy_.emplace(std::move(*copy));
-    // Whatever earlier starts wrote, this start must write it anew.
-    ASSERT_TRUE(DeleteRegistryTree(HKEY_CURRENT_USER, kUrlSchemeKey));
-  }
-
-  const fs::path& Installation() const { return copy_->path(); }
-
-  std::optional<BundleCopy> copy_;
-};
+using StartupScenario = InstallationCopyTest;
 
 TEST_F(StartupScenario, WithoutTheCoreLibraryShowsTheLoadErrorAndEndsWithOne) {
   fs::remove(Installation() / "talvor.dll");

@@ -1,0 +1,166 @@
+// Installations with a part missing or wrong. Each ends with a clear outcome,
+// and the program writes nothing beyond what its start-up writes before the
+// part is needed: the URL scheme, when the program gets to run at all.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/scenarios/scenario.h"
+#include "tests/support/bundle_copy.h"
+#include "tests/support/system_state.h"
+
+namespace talvor::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What the loader reports for a process whose imported library is missing.
+constexpr DWORD kDllNotFound = 0xC0000135;
+
+// Names, sizes and times of everything below a folder.
+std::map<fs::path, std::pair<uintmax_t, fs::file_time_type>> Listing(const fs::path& folder) {
+  std::map<fs::path, std::pair<uintmax_t, fs::file_time_type>> listing;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+    const uintmax_t size = entry.is_regular_file() ? entry.file_size() : 0;
+    listing[fs::relative(entry.path(), folder)] = {size, entry.last_write_time()};
+  }
+  return listing;
+}
+
+std::vector<std::wstring> SubkeyNames(const std::wstring& key) {
+  std::vector<std::wstring> names;
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return names;
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 256;
+    if (RegEnumKeyExW(opened, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, length);
+  }
+  RegCloseKey(opened);
+  return names;
+}
+
+class BrokenInstallation : public InstallationCopyTest {
+ protected:
+  // What is there once the installation has been broken, before the start.
+  void TakeSnapshot() {
+    files_ = Listing(Installation());
+    pending_launches_ = TemporaryFiles(L"tlp", L".tmp");
+    software_keys_ = SubkeyNames(L"Software");
+    class_keys_ = SubkeyNames(L"Software\\Classes");
+  }
+
+  void ExpectNothingWrittenBut(bool url_scheme) {
+    EXPECT_EQ(Listing(Installation()), files_) << "the installation changed";
+    EXPECT_EQ(TemporaryFiles(L"tlp", L".tmp"), pending_launches_);
+    EXPECT_EQ(SubkeyNames(L"Software"), software_keys_);
+    std::vector<std::wstring> classes = SubkeyNames(L"Software\\Classes");
+    EXPECT_EQ(RegistryKeyExists(HKEY_CURRENT_USER, kUrlSchemeKey), url_scheme);
+    if (url_scheme) classes.erase(std::find(classes.begin(), classes.end(), std::wstring(L"talvor")));
+    EXPECT_EQ(classes, class_keys_);
+  }
+
+  std::map<fs::path, std::pair<uintmax_t, fs::file_time_type>> files_;
+  std::vector<fs::path> pending_launches_;
+  std::vector<std::wstring> software_keys_;
+  std::vector<std::wstring> class_keys_;
+};
+
+TEST_F(BrokenInstallation, WithoutDataTheEngineCannotStartAndTheProgramEndsWithOne) {
+  fs::remove_all(Installation() / "data");
+  TakeSnapshot();
+  AppConnection app;
+  const TrayIconWatch tray;
+  std::optional<ChildProcess> program = StartProgram(Installation());
+  ASSERT_TRUE(program);
+
+  EXPECT_EQ(program->WaitForExit(), 1u);
+  EXPECT_EQ(program->StandardErrorLines(), std::vector<std::string>{"Failed to create view controller."});
+  const std::optional<AppEvent> failed = app.WaitForEvent(AppEventKind::kEngineFailed, program->id());
+  ASSERT_TRUE(failed) << app.Describe();
+  std::cout << "[ outcome ] no data folder: exit code 1, engine: " << failed->text << std::endl;
+  EXPECT_FALSE(app.WaitForEvent(AppEventKind::kFirstFrame, program->id(), std::chrono::milliseconds(0)));
+  EXPECT_TRUE(tray.NewIcons().empty()) << "a tray icon was left behind";
+  ExpectNothingWrittenBut(/*url_scheme=*/true);
+}
+
+enum class CoreDamage { kDirectory, kText, kEmpty };
+
+class DamagedCoreLibrary : public BrokenInstallation, public testing::WithParamInterface<CoreDamage> {};
+
+TEST_P(DamagedCoreLibrary, ShowsTheLoadErrorAndEndsWithOne) {
+  const fs::path core = Installation() / "talvor.dll";
+  fs::remove(core);
+  if (GetParam() == CoreDamage::kDirectory) {
+    fs::create_directory(core);
+  } else {
+    std::ofstream(core, std::ios::binary) << (GetParam() == CoreDamage::kText ? "this is no library\r\n" : "");
+  }
+  TakeSnapshot();
+  std::optional<ChildProcess> program = StartProgram(Installation());
+  ASSERT_TRUE(program);
+
+  const std::optional<ShownMessageBox> box = WaitForMessageBox(program->id());
+  ASSERT_TRUE(box) << "no message box; exit code " << program->WaitForExit(std::chrono::milliseconds(0)).value_or(0);
+  EXPECT_EQ(box->caption, kErrorCaption);
+  EXPECT_EQ(box->text, kCoreLoadFailedText);
+  EXPECT_EQ(FindMainWindow(program->id()), nullptr);
+  ASSERT_TRUE(AnswerMessageBox(box->window));
+  EXPECT_EQ(program->WaitForExit(), 1u);
+  EXPECT_EQ(program->StandardError(), "");
+  ExpectNothingWrittenBut(/*url_scheme=*/true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DamagedCoreLibrary,
+                         testing::Values(CoreDamage::kDirectory, CoreDamage::kText, CoreDamage::kEmpty),
+                         [](const testing::TestParamInfo<CoreDamage>& info) {
+                           switch (info.param) {
+                             case CoreDamage::kDirectory: return "Directory";
+                             case CoreDamage::kText: return "TextFile";
+                             case CoreDamage::kEmpty: return "EmptyFile";
+                           }
+                           return "";
+                         });
+
+// The program imports the plugin libraries, so the system's loader refuses to
+// start it before any of its code runs. (Windows also shows its own "system
+// error" box; Wine only ends the process.)
+class MissingPluginLibrary : public BrokenInstallation, public testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(MissingPluginLibrary, TheLoaderRefusesToStartTheProgram) {
+  fs::remove(Installation() / GetParam());
+  TakeSnapshot();
+  AppConnection app;
+  std::optional<ChildProcess> program = StartProgram(Installation());
+  ASSERT_TRUE(program);
+
+  const std::optional<DWORD> exit_code = program->WaitForExit();
+  ASSERT_TRUE(exit_code);
+  EXPECT_EQ(*exit_code, kDllNotFound) << std::hex << *exit_code;
+  std::cout << "[ outcome ] without " << Utf8(GetParam()) << ": exit code 0x" << std::hex << *exit_code << std::dec
+            << ", no window, no engine" << std::endl;
+  EXPECT_FALSE(app.WaitForNewProcess(std::chrono::milliseconds(0)));
+  EXPECT_EQ(program->StandardError(), "");
+  ExpectNothingWrittenBut(/*url_scheme=*/false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Libraries, MissingPluginLibrary,
+                         testing::Values(L"app_links_plugin.dll", L"flutter_secure_storage_windows_plugin.dll",
+                                         L"url_launcher_windows_plugin.dll"),
+                         [](const testing::TestParamInfo<const wchar_t*>& info) {
+                           switch (info.index) {
+                             case 0: return "AppLinks";
+                             case 1: return "SecureStorage";
+                             default: return "UrlLauncher";
+                           }
+                         });
+
+}  // namespace
+}  // namespace talvor::test
