@@ -107,13 +107,8 @@ TEST_P(DamagedCoreLibrary, ShowsTheLoadErrorAndEndsWithOne) {
   std::optional<ChildProcess> program = StartProgram(Installation());
   ASSERT_TRUE(program);
 
-  const std::optional<ShownMessageBox> box = WaitForMessageBox(program->id());
-  ASSERT_TRUE(box) << "no message box; exit code " << program->WaitForExit(std::chrono::milliseconds(0)).value_or(0);
-  EXPECT_EQ(box->caption, kErrorCaption);
-  EXPECT_EQ(box->text, kCoreLoadFailedText);
-  EXPECT_EQ(FindMainWindow(program->id()), nullptr);
-  ASSERT_TRUE(AnswerMessageBox(box->window));
-  EXPECT_EQ(program->WaitForExit(), 1u);
+  ExpectCoreLoadFailure(*program);
+  if (HasFatalFailure()) return;
   EXPECT_EQ(program->StandardError(), "");
   ExpectNothingWrittenBut(/*url_scheme=*/true);
 }

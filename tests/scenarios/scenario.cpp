@@ -84,6 +84,16 @@ void ExpectCleanEnd(AppConnection& app, ShownProgram& program, const std::vector
   EXPECT_EQ(program.process.StandardError(), "");
 }
 
+void ExpectCoreLoadFailure(ChildProcess& program) {
+  const std::optional<ShownMessageBox> box = WaitForMessageBox(program.id());
+  ASSERT_TRUE(box) << "no message box; exit code " << program.WaitForExit(std::chrono::milliseconds(0)).value_or(0);
+  EXPECT_EQ(box->caption, kErrorCaption);
+  EXPECT_EQ(box->text, kCoreLoadFailedText);
+  EXPECT_EQ(FindMainWindow(program.id()), nullptr);
+  ASSERT_TRUE(AnswerMessageBox(box->window));
+  EXPECT_EQ(program.WaitForExit(), 1u);
+}
+
 HWND OpenTrayMenu(const ShownProgram& program) {
   PostMessageW(program.window, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONUP);
   HWND menu = nullptr;

@@ -40,6 +40,11 @@ inline constexpr wchar_t kCoreLoadFailedText[] =
     L"Unable to load talvor.dll.\nMake sure the file is placed next to talvor_app.exe.\n\n"
     L"Build step: make lib-windows";
 
+// Checks that a started program shows the box "Talvor VPN - Error" with the
+// load error of talvor.dll and no main window, answers it, and checks that
+// the program then ends with 1.
+void ExpectCoreLoadFailure(ChildProcess& program);
+
 #ifdef TALVOR_TEST_BUNDLE_FROM_TEST
 // Each test gets its own copy of the bundle to change or break, and the URL
 // scheme removed, so that whatever earlier starts wrote, this start must

@@ -47,14 +47,8 @@ TEST_F(StartupScenario, WithoutTheCoreLibraryShowsTheLoadErrorAndEndsWithOne) {
   std::optional<ChildProcess> program = StartProgram(Installation());
   ASSERT_TRUE(program);
 
-  const std::optional<ShownMessageBox> box = WaitForMessageBox(program->id());
-  ASSERT_TRUE(box) << "no message box; exit code " << program->WaitForExit(std::chrono::milliseconds(0)).value_or(0);
-  EXPECT_EQ(box->caption, kErrorCaption);
-  EXPECT_EQ(box->text, kCoreLoadFailedText);
-  EXPECT_EQ(FindMainWindow(program->id()), nullptr);
-  ASSERT_TRUE(AnswerMessageBox(box->window));
-
-  EXPECT_EQ(program->WaitForExit(), 1u);
+  ExpectCoreLoadFailure(*program);
+  if (HasFatalFailure()) return;
   ExpectUrlSchemeRegisteredFor(Installation() / "talvor_app.exe");
   EXPECT_EQ(program->StandardError(), "");
 }
