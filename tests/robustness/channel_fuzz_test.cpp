@@ -33,31 +33,23 @@ constexpr auto kReplyTimeout = std::chrono::seconds(10);
 const std::vector<std::string> kRuntimeMethods = {"isProcessElevated", "hasPendingTunLaunch",
                                                   "consumePendingTunLaunch", "activateMainWindow",
                                                   "relaunchElevatedForTun"};
-const std::vector<std::string> kServerNames = {"Oslo", "Хельсинки 2", "", "a b c", "Zürich-1"};
+const std::vector<std::wstring> kServerNames = {L"Oslo", L"Хельсинки 2", L"", L"a b c", L"Zürich-1"};
 
 // What the tray should show: the start-up tooltip until the first status
 // report that the program could read.
 struct TrayStatus {
   bool reported = false;
   bool connected = false;
-  std::string server_name;
+  std::wstring server_name;
 
   std::wstring Tooltip() const {
     if (!reported) return L"Talvor VPN";
     if (!connected) return L"Talvor VPN \u2014 Отключено";
     std::wstring tooltip = L"Talvor VPN \u2014 Подключено";
-    if (!server_name.empty()) tooltip += L" (" + Wide(server_name) + L")";
+    if (!server_name.empty()) tooltip += L" (" + server_name + L")";
     return tooltip;
   }
   TrayBadge Badge() const { return connected ? TrayBadge::kGreen : TrayBadge::kGrey; }
-
-  static std::wstring Wide(const std::string& utf8) {
-    std::wstring wide(utf8.size(), L'\0');
-    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                                           static_cast<int>(wide.size()));
-    wide.resize(static_cast<size_t>(length));
-    return wide;
-  }
 };
 
 // One message of the application and the reply it must get.
@@ -97,7 +89,7 @@ class RandomTraffic {
   Message StatusReport(TrayStatus* tray) {
     EncodableMap status;
     bool connected = false;
-    std::string server_name;
+    std::wstring server_name;
     switch (values_.Uniform(0, 3)) {
       case 0: break;
       case 1: status[EncodableValue("connected")] = values_.Next(0); break;
@@ -107,7 +99,7 @@ class RandomTraffic {
     if (given != status.end() && std::holds_alternative<bool>(given->second)) connected = std::get<bool>(given->second);
     if (values_.Uniform(0, 3) != 0) {
       server_name = kServerNames[static_cast<size_t>(values_.Uniform(0, static_cast<int>(kServerNames.size()) - 1))];
-      status[EncodableValue("serverName")] = EncodableValue(server_name);
+      status[EncodableValue("serverName")] = EncodableValue(Utf8(server_name));
     } else if (values_.Uniform(0, 1) == 0) {
       // Of any type but a string, which would be a name.
       EncodableValue other = values_.Next(1);
