@@ -71,6 +71,7 @@ Engine::~Engine() {
     messenger_->engine = nullptr;
     responses_.clear();
   }
+  AnswerPendingSendsEmpty();
   if (link_) {
     if (created_) link_->EngineDestroyed();
     link_.reset();
@@ -188,11 +189,40 @@ bool Engine::SendToApplication(const char* channel, const uint8_t* message, size
   std::vector<uint8_t> bytes;
   if (message != nullptr && size != 0) bytes.assign(message, message + size);
   if (link_) link_->Outgoing(name, bytes.data(), bytes.size(), reply != nullptr);
-  tasks_.Post([this, name = std::move(name), bytes = std::move(bytes), reply, user_data] {
+  uint64_t id = 0;
+  if (reply != nullptr) {
+    std::lock_guard<std::mutex> lock(pending_sends_mutex_);
+    id = next_send_id_++;
+    pending_sends_.emplace(id, PendingSend{reply, user_data});
+  }
+  tasks_.Post([this, id, name = std::move(name), bytes = std::move(bytes)] {
     const std::vector<uint8_t> answer = app_->HandleMessage(name, bytes.data(), bytes.size());
-    if (reply != nullptr) reply(answer.empty() ? nullptr : answer.data(), answer.size(), user_data);
+    if (id != 0) AnswerSend(id, answer);
   });
   return true;
+}
+
+void Engine::AnswerSend(uint64_t id, const std::vector<uint8_t>& answer) {
+  PendingSend send;
+  {
+    std::lock_guard<std::mutex> lock(pending_sends_mutex_);
+    const auto found = pending_sends_.find(id);
+    if (found == pending_sends_.end()) return;
+    send = found->second;
+    pending_sends_.erase(found);
+  }
+  send.reply(answer.empty() ? nullptr : answer.data(), answer.size(), send.user_data);
+}
+
+// On the window thread, as every reply; the program may send again from a
+// reply function, which the detached messenger then refuses.
+void Engine::AnswerPendingSendsEmpty() {
+  std::map<uint64_t, PendingSend> unanswered;
+  {
+    std::lock_guard<std::mutex> lock(pending_sends_mutex_);
+    unanswered.swap(pending_sends_);
+  }
+  for (const auto& [id, send] : unanswered) send.reply(nullptr, 0, send.user_data);
 }
 
 void Engine::SendResponse(const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data, size_t size) {

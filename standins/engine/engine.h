@@ -90,7 +90,15 @@ class Engine final : public AppHost, public ViewDelegate {
     void* user_data = nullptr;
   };
 
+  // A send of the program's that waits for the application's reply.
+  struct PendingSend {
+    FlutterDesktopBinaryReply reply = nullptr;
+    void* user_data = nullptr;
+  };
+
   bool Start(const FlutterDesktopEngineProperties* properties, std::string* failure);
+  void AnswerSend(uint64_t id, const std::vector<uint8_t>& answer);
+  void AnswerPendingSendsEmpty();
   void OpenTestLink();
   void DeliverToProgram(const std::string& channel, const std::vector<uint8_t>& message, ReplySink on_reply);
   void DrawFrame();
@@ -107,6 +115,12 @@ class Engine final : public AppHost, public ViewDelegate {
   // Unanswered messages to the program; guarded by the messenger's lock.
   std::map<const FlutterDesktopMessageResponseHandle*, std::unique_ptr<FlutterDesktopMessageResponseHandle>>
       responses_;
+
+  // Every accepted reply function is called once: by the application's
+  // answer, or with an empty reply when the engine ends first.
+  std::mutex pending_sends_mutex_;
+  std::map<uint64_t, PendingSend> pending_sends_;
+  uint64_t next_send_id_ = 1;
 
   std::vector<std::string> entrypoint_arguments_;
   FlutterDesktopOnNextFrame next_frame_ = nullptr;

@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "tests/codec/codec_test_helpers.h"
+#include "tests/support/method_result_recorder.h"
 #include "tests/support/stderr_capture.h"
 
 namespace flutter {
 namespace {
 
 using talvor::test::Bytes;
+using talvor::test::MethodResultRecorder;
 using talvor::test::StderrCapture;
 using testing::ElementsAre;
 
@@ -24,40 +26,9 @@ const char kNotACall[] = "Invalid method call; method name is not a string.";
 
 const StandardMethodCodec& Codec() { return StandardMethodCodec::GetInstance(); }
 
-// Records what a reply told it.
-class RecordingResult : public MethodResult<EncodableValue> {
- public:
-  enum class Outcome { kNone, kSuccess, kError, kNotImplemented };
-
-  void Success(const EncodableValue* result) override {
-    Record(Outcome::kSuccess);
-    if (result) value = *result;
-  }
-  void Error(const std::string& error_code, const std::string& error_message,
-             const EncodableValue* error_details) override {
-    Record(Outcome::kError);
-    code = error_code;
-    message = error_message;
-    if (error_details) value = *error_details;
-  }
-  void NotImplemented() override { Record(Outcome::kNotImplemented); }
-
-  Outcome outcome = Outcome::kNone;
-  int calls = 0;
-  std::string code;
-  std::string message;
-  std::optional<EncodableValue> value;  // empty when none was given
-
- private:
-  void Record(Outcome what) {
-    outcome = what;
-    ++calls;
-  }
-};
-
 struct Reply {
   bool decoded = false;
-  RecordingResult result;
+  MethodResultRecorder result;
   std::vector<std::string> lines;
 };
 
@@ -125,12 +96,12 @@ TEST(StandardMethodCodecTest, RejectsMessagesThatAreNotCalls) {
 TEST(StandardMethodCodecTest, DecodesSuccessReplies) {
   auto reply = DecodeReply(Bytes("00 00"));
   EXPECT_TRUE(reply->decoded);
-  EXPECT_EQ(reply->result.outcome, RecordingResult::Outcome::kSuccess);
+  EXPECT_EQ(reply->result.outcome, MethodResultRecorder::Outcome::kSuccess);
   EXPECT_FALSE(reply->result.value.has_value()) << "a null result is success without a value";
   EXPECT_TRUE(reply->lines.empty());
 
   reply = DecodeReply(Bytes("00"));
-  EXPECT_EQ(reply->result.outcome, RecordingResult::Outcome::kSuccess);
+  EXPECT_EQ(reply->result.outcome, MethodResultRecorder::Outcome::kSuccess);
   EXPECT_FALSE(reply->result.value.has_value());
   EXPECT_THAT(reply->lines, ElementsAre(kInvalidRead));
 
@@ -146,7 +117,7 @@ TEST(StandardMethodCodecTest, DecodesSuccessReplies) {
 TEST(StandardMethodCodecTest, DecodesErrorReplies) {
   auto reply = DecodeReply(Bytes("01 07 01 45 00 00"));
   EXPECT_TRUE(reply->decoded);
-  EXPECT_EQ(reply->result.outcome, RecordingResult::Outcome::kError);
+  EXPECT_EQ(reply->result.outcome, MethodResultRecorder::Outcome::kError);
   EXPECT_EQ(reply->result.code, "E");
   EXPECT_EQ(reply->result.message, "");
   EXPECT_FALSE(reply->result.value.has_value());
@@ -168,7 +139,7 @@ TEST(StandardMethodCodecTest, MalformedRepliesInformNobody) {
   EXPECT_TRUE(reply->decoded) << "an empty reply reads its envelope byte as 0";
 
   for (const std::vector<uint8_t>& bytes : {Bytes("01 03 01 00 00 00 00 00"), Bytes("01 07 01 45 01 00")}) {
-    RecordingResult result;
+    MethodResultRecorder result;
     try {
       Codec().DecodeResponseEnvelope(bytes.data(), bytes.size(), &result);
       ADD_FAILURE() << "no exception";

@@ -9,13 +9,12 @@
 #include "runner/elevation/windows_error.h"
 #include "runner/utils.h"
 #include "runner/win32_handles.h"
-#include "tests/elevation/elevation_test_support.h"
-#include "tests/runner/process_probe.h"
+#include "tests/support/system_state.h"
 
 namespace {
 
-using talvor::test::FileBytes;
 using talvor::test::FileExists;
+using talvor::test::ReadFileBytes;
 using talvor::test::ScopedEnvironmentVariable;
 using talvor::test::ScratchDirectory;
 using talvor::test::TemporaryDirectory;
@@ -76,8 +75,8 @@ TEST_F(PendingFileTest, HoldsExactlyThePayloadBytes) {
   const std::string payload = std::string("{\"server\": \"de 1\", \"name\": \"\xD0\x9F\xD1\x80\"}\r\n") +
                               std::string(1, '\0') + "\xFF";
   const std::wstring path = Write(payload);
-  EXPECT_EQ(FileBytes(path), payload);
-  EXPECT_EQ(FileBytes(Write("")), std::string());
+  EXPECT_EQ(ReadFileBytes(path), payload);
+  EXPECT_EQ(ReadFileBytes(Write("")), std::string());
 }
 
 TEST_F(PendingFileTest, IsNamedBySystemInTheTemporaryDirectory) {
@@ -141,7 +140,7 @@ TEST_F(PendingFileTest, AnUnreadableFileEndsTheLaunchButStays) {
   }
   EXPECT_TRUE(consumed);
   EXPECT_FALSE(IsPendingTunLaunchPresent(file, consumed));
-  EXPECT_EQ(FileBytes(file), "{}");
+  EXPECT_EQ(ReadFileBytes(file), "{}");
 }
 
 // The path comes from the command line, which a link can extend: only files
@@ -175,7 +174,7 @@ TEST(PendingTunLaunchFilePath, OtherFilesAreNeverReadNorDeleted) {
     EXPECT_EQ(TakePendingTunLaunchPayload(&path, &consumed), "");
     EXPECT_TRUE(consumed);
     EXPECT_EQ(path, L"");
-    EXPECT_EQ(FileBytes(file), "user's data") << NarrowUtf8(file);
+    EXPECT_EQ(ReadFileBytes(file), "user's data") << NarrowUtf8(file);
     DeleteFileW(file.c_str());
   }
 }

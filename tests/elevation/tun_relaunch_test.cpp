@@ -10,15 +10,16 @@
 #include "runner/elevation/windows_error.h"
 #include "runner/utils.h"
 #include "runner/win32_handles.h"
-#include "tests/elevation/elevation_test_support.h"
-#include "tests/runner/message_box_watcher.h"
 #include "tests/runner/process_probe.h"
+#include "tests/support/child_process.h"
+#include "tests/support/message_box.h"
+#include "tests/support/system_state.h"
 #include "tests/support/wait.h"
 
 namespace {
 
-using talvor::test::FileBytes;
 using talvor::test::FileExists;
+using talvor::test::ReadFileBytes;
 using talvor::test::ScopedEnvironmentVariable;
 using talvor::test::ScratchDirectory;
 
@@ -51,7 +52,7 @@ ShellCall Record(const SHELLEXECUTEINFOW& info) {
     call.launch_file = call.parameters.substr(kPrefix.size() + 1,
                                               call.parameters.size() - kPrefix.size() - 2);
   }
-  call.launch_file_bytes = FileBytes(call.launch_file);
+  call.launch_file_bytes = ReadFileBytes(call.launch_file);
   return call;
 }
 
@@ -250,7 +251,7 @@ TEST_F(RelaunchTest, TheNewInstanceGetsTheLaunchFileAsOneArgument) {
   EXPECT_NE(handed_over.find(L"temp with blanks"), std::wstring::npos);
   EXPECT_TRUE(arguments.empty());
   EXPECT_EQ(report->executable_directory, NarrowUtf8(ParentDirectory(probe)));
-  EXPECT_EQ(FileBytes(handed_over), kPayload);
+  EXPECT_EQ(ReadFileBytes(handed_over), kPayload);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "embedding/flutter_engine.h"
 #include "embedding/method_channel.h"
 #include "tests/fake_engine/fake_engine.h"
+#include "tests/support/method_result_recorder.h"
 #include "tests/support/stderr_capture.h"
 
 namespace {
@@ -25,6 +26,7 @@ using flutter::MethodResult;
 using flutter::StandardMethodCodec;
 using talvor::test::EngineCall;
 using talvor::test::FakeEngine;
+using talvor::test::MethodResultRecorder;
 using talvor::test::StderrCapture;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -48,23 +50,6 @@ std::string Describe(const EncodableValue* value) {
   return "index " + std::to_string(value->index());
 }
 
-// Writes what it is told into a shared log.
-class RecordingResult : public MethodResult<EncodableValue> {
- public:
-  explicit RecordingResult(std::vector<std::string>& log) : log_(log) {}
-  void Success(const EncodableValue* result) override {
-    log_.push_back("Success " + Describe(result));
-  }
-  void Error(const std::string& code, const std::string& message,
-             const EncodableValue* details) override {
-    log_.push_back("Error " + code + " '" + message + "' " + Describe(details));
-  }
-  void NotImplemented() override { log_.push_back("NotImplemented"); }
-
- private:
-  std::vector<std::string>& log_;
-};
-
 class MethodChannelTest : public ::testing::Test {
  protected:
   MethodChannelTest() { fake_.ClearCalls(); }
@@ -82,7 +67,7 @@ class MethodChannelTest : public ::testing::Test {
     return fake_.ResponseTo(delivery.id);
   }
 
-  Result NewResult() { return std::make_unique<RecordingResult>(invocation_log_); }
+  Result NewResult() { return std::make_unique<MethodResultRecorder>(&invocation_log_); }
 
   // Invokes "probe" with a result and answers the send with `reply`.
   void InvokeAndAnswer(const Bytes& reply) {
@@ -249,7 +234,7 @@ TEST_F(MethodChannelTest, InvokeWithResultInformsItOfTheDecodedReply) {
 
   EXPECT_THAT(capture.Lines(), ElementsAre(kUndecodableReply));
   EXPECT_THAT(invocation_log_,
-              ElementsAre("NotImplemented", "Success 7", "Error E 'm' none", "NotImplemented"));
+              ElementsAre("not implemented", "success 7", "error E 'm' null", "not implemented"));
 }
 
 // An error envelope whose code is not a string cannot be read. That must not
@@ -285,7 +270,7 @@ TEST_F(MethodChannelTest, InvocationStillPendingWhenTheEngineGoesIsNotImplemente
   channel_->InvokeMethod("probe", nullptr, NewResult());
   channel_.reset();
   engine_.reset();
-  EXPECT_THAT(invocation_log_, ElementsAre("NotImplemented"));
+  EXPECT_THAT(invocation_log_, ElementsAre("not implemented"));
 }
 
 }  // namespace

@@ -4,35 +4,13 @@
 #include <utility>
 
 #include "codec/standard_method_codec.h"
-#include "runner/utils.h"
+#include "tests/support/method_result_recorder.h"
+#include "tests/support/text.h"
 
 namespace talvor::test {
 namespace {
 
 using flutter::EncodableValue;
-
-std::string Describe(const EncodableValue* value) {
-  if (value == nullptr || value->IsNull()) return "null";
-  if (const auto* flag = std::get_if<bool>(value)) return *flag ? "true" : "false";
-  if (const auto* text = std::get_if<std::string>(value)) return "'" + *text + "'";
-  return "value of type " + std::to_string(value->index());
-}
-
-class DescribingResult : public flutter::MethodResult<EncodableValue> {
- public:
-  explicit DescribingResult(std::string& description) : description_(description) {}
-  void Success(const EncodableValue* result) override {
-    description_ = "success " + Describe(result);
-  }
-  void Error(const std::string& code, const std::string& message,
-             const EncodableValue* details) override {
-    description_ = "error " + code + " '" + message + "' " + Describe(details);
-  }
-  void NotImplemented() override { description_ = "not implemented"; }
-
- private:
-  std::string& description_;
-};
 
 std::string TrayMessageName(DWORD message) {
   switch (message) {
@@ -99,10 +77,9 @@ std::string MainWindowTest::Call(const char* channel, const std::string& method,
     return answers.empty() ? "no answer" : "answered " + std::to_string(answers.size()) + " times";
   }
   if (answers[0].size == 0) return "not implemented";
-  std::string description = "undecodable answer";
-  DescribingResult result(description);
+  MethodResultRecorder result;
   codec.DecodeResponseEnvelope(answers[0].bytes.data(), answers[0].size, &result);
-  return description;
+  return result.calls == 0 ? "undecodable answer" : result.description;
 }
 
 std::vector<std::string> MainWindowTest::Timeline() const {
@@ -132,7 +109,7 @@ std::vector<std::string> MainWindowTest::TrayRequests() const {
   std::vector<std::string> requests;
   for (const auto& [message, data] : tray_calls_) {
     std::string request = TrayMessageName(message);
-    if (message != NIM_DELETE) request += " " + NarrowUtf8(data.szTip);
+    if (message != NIM_DELETE) request += " " + Utf8(data.szTip);
     requests.push_back(request);
   }
   return requests;

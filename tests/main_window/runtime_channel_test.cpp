@@ -9,9 +9,8 @@
 #include "runner/elevation/windows_error.h"
 #include "runner/utils.h"
 #include "runner/win32_handles.h"
-#include "tests/elevation/elevation_test_support.h"
 #include "tests/main_window/main_window_fixture.h"
-#include "tests/runner/process_probe.h"
+#include "tests/support/system_state.h"
 #include "tests/support/stderr_capture.h"
 #include "tests/support/wait.h"
 
@@ -86,7 +85,7 @@ class RelaunchTest : public MainWindowTest {
       ++shell_calls_;
       const std::wstring parameters = info->lpParameters;
       launch_file_ = parameters.substr(28 + 1, parameters.size() - 28 - 2);
-      launch_file_bytes_ = FileBytes(launch_file_);
+      launch_file_bytes_ = ReadFileBytes(launch_file_);
       if (shell_error_ == kStarted) return true;
       SetLastError(shell_error_);
       return false;
@@ -186,7 +185,7 @@ TEST_F(RelaunchTest, ASuccessAnswersTrueAndThenTheWindowCloses) {
   ASSERT_TRUE(WaitUntil([&] { return !IsWindow(handle); }));
   EXPECT_EQ(TrayRequests().back(), "NIM_DELETE");
   EXPECT_FALSE(engine_.engine_alive());
-  EXPECT_EQ(FileBytes(launch_file_), kPayload) << "the file belongs to the new instance";
+  EXPECT_EQ(ReadFileBytes(launch_file_), kPayload) << "the file belongs to the new instance";
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "runner/plugin_libraries.h"
-#include "runner/win32_handles.h"
+#include "tests/support/running_instance_window.h"
 #include "tests/support/wait.h"
 
 namespace {
@@ -21,29 +21,7 @@ extern "C" void SendAppLink(HWND window) { g_links_sent_to.push_back(window); }
 
 namespace {
 
-// A window that looks to the hand-off like a running instance's main window.
-class RunningInstanceWindow {
- public:
-  RunningInstanceWindow() {
-    WNDCLASSW window_class = {};
-    window_class.lpfnWndProc = DefWindowProcW;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = kMainWindowClassName;
-    RegisterClassW(&window_class);
-    window_.reset(CreateWindowExW(0, kMainWindowClassName, kMainWindowTitle, WS_OVERLAPPEDWINDOW,
-                                  100, 100, 440, 850, nullptr, nullptr, GetModuleHandleW(nullptr),
-                                  nullptr));
-  }
-  ~RunningInstanceWindow() {
-    window_.reset();
-    UnregisterClassW(kMainWindowClassName, GetModuleHandleW(nullptr));
-  }
-
-  HWND get() const { return window_.get(); }
-
- private:
-  talvor::UniqueWindow window_;
-};
+using talvor::test::RunningInstanceWindow;
 
 class HandOffTest : public testing::Test {
  protected:

@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "runner/utils.h"
-#include "tests/runner/message_box_watcher.h"
-#include "tests/runner/process_probe.h"
+#include "tests/support/message_box.h"
+#include "tests/support/system_state.h"
 
 namespace {
 
@@ -44,6 +44,31 @@ TEST(LoadCoreLibrary, ExplainsALibraryThatDoesNotLoad) {
   EXPECT_EQ(box->icon, SystemIcon(IDI_ERROR));
   EXPECT_FALSE(library);
 }
+
+// What a broken installation can hold in the library's place.
+class DamagedCoreLibrary : public testing::TestWithParam<const char*> {};
+
+TEST_P(DamagedCoreLibrary, IsExplainedLikeAMissingOne) {
+  ScratchDirectory scratch(L"core");
+  const std::wstring core = scratch.File(L"talvor.dll");
+  const std::string kind = GetParam();
+  if (kind == "directory") {
+    ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::path(core)));
+  } else {
+    ASSERT_TRUE(talvor::test::WriteFileBytes(core, kind == "text" ? "this is no library\r\n" : ""));
+  }
+  talvor::UniqueModule library;
+  const auto box = RunAnsweringMessageBox([&] { library = LoadCoreLibrary(core); });
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->caption, L"Talvor VPN - Error");
+  EXPECT_EQ(box->text,
+            L"Unable to load talvor.dll.\nMake sure the file is placed next to talvor_app.exe.\n\n"
+            L"Build step: make lib-windows");
+  EXPECT_FALSE(library);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DamagedCoreLibrary, testing::Values("directory", "text", "empty"),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 TEST(LoadCoreLibrary, NamesTheFirstMissingExportAndReleasesTheLibrary) {
   const std::wstring path = FixturePath(TALVOR_CORE_PARTIAL);

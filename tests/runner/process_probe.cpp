@@ -1,12 +1,10 @@
 #include "tests/runner/process_probe.h"
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <system_error>
 
 #include "runner/utils.h"
 #include "runner/win32_handles.h"
+#include "tests/support/system_state.h"
 #include "tests/support/wait.h"
 
 namespace talvor::test {
@@ -22,22 +20,6 @@ std::string FromHex(const std::string& text) {
 
 }  // namespace
 
-ScratchDirectory::ScratchDirectory(const std::wstring& name_hint) {
-  wchar_t temp[MAX_PATH + 1] = {};
-  GetTempPathW(MAX_PATH + 1, temp);
-  static unsigned counter = 0;
-  path_ = std::wstring(temp) + L"talvor-test-" + name_hint + L"-" +
-          std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-  std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::path(path_), ignored);
-  std::filesystem::create_directories(std::filesystem::path(path_));
-}
-
-ScratchDirectory::~ScratchDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::path(path_), ignored);
-}
-
 std::wstring ProbeProgramPath() {
   // The build hands the path as the build system knows it; the system makes
   // it a full path of this machine (a drive-relative path under Wine).
@@ -52,8 +34,9 @@ void DirectProbeReportsTo(const std::wstring& report_path) {
 }
 
 std::optional<ProbeReport> ReadProbeReport(const std::wstring& report_path) {
-  std::ifstream file(std::filesystem::path(report_path), std::ios::binary);
-  if (!file) return std::nullopt;
+  const std::optional<std::string> bytes = ReadFileBytes(report_path);
+  if (!bytes) return std::nullopt;
+  std::istringstream file(*bytes);
   ProbeReport report;
   bool has_pid = false;
   std::string line;
@@ -98,17 +81,6 @@ std::optional<ProbeReport> RunProbe(const std::wstring& program, const std::wstr
     return std::nullopt;
   }
   return ReadProbeReport(report_path);
-}
-
-void EndProcessById(DWORD process_id) {
-  UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, process_id));
-  if (!process) return;
-  const bool ended = WaitUntil(
-      [&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; });
-  if (!ended) {
-    TerminateProcess(process.get(), 1);
-    WaitForSingleObject(process.get(), 5000);
-  }
 }
 
 }  // namespace talvor::test

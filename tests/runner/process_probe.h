@@ -1,6 +1,5 @@
 // Test helpers around the probe program (runner_probe.exe): start it with a
-// crafted command line and read what it saw, plus scratch folders for the
-// files the tests make.
+// crafted command line and read what it saw.
 #ifndef TALVOR_TESTS_RUNNER_PROCESS_PROBE_H_
 #define TALVOR_TESTS_RUNNER_PROCESS_PROBE_H_
 
@@ -11,21 +10,6 @@
 #include <vector>
 
 namespace talvor::test {
-
-// A fresh folder in the temporary directory, removed with its contents.
-class ScratchDirectory {
- public:
-  explicit ScratchDirectory(const std::wstring& name_hint = L"runner");
-  ~ScratchDirectory();
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-  const std::wstring& path() const { return path_; }
-  std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
-
- private:
-  std::wstring path_;
-};
 
 struct ProbeReport {
   DWORD process_id = 0;
@@ -49,9 +33,6 @@ std::optional<ProbeReport> ReadProbeReport(const std::wstring& report_path);
 std::optional<ProbeReport> RunProbe(const std::wstring& program, const std::wstring& command_line,
                                     const std::wstring& report_path,
                                     const std::wstring& working_directory = std::wstring());
-
-// Waits (bounded) for the process to end, terminating it if it does not.
-void EndProcessById(DWORD process_id);
 
 }  // namespace talvor::test
 

@@ -6,6 +6,8 @@
 
 #include "runner/win32_handles.h"
 #include "tests/runner/process_probe.h"
+#include "tests/support/system_state.h"
+#include "tests/support/text.h"
 
 namespace {
 
@@ -80,7 +82,7 @@ TEST_F(ProbeTest, ExecutableDirectoryIsWhereTheProgramLies) {
   const auto report = RunProbe(program, L"\"" + program + L"\"", scratch_.File(L"report.txt"),
                                ProbeProgramPath().substr(0, 3));
   ASSERT_TRUE(report.has_value());
-  EXPECT_EQ(report->executable_directory, NarrowUtf8(scratch_.path()));
+  EXPECT_EQ(report->executable_directory, talvor::test::Utf8(scratch_.path()));
 }
 
 // A path of 260 characters or more must not make the program look for its

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <sstream>
 
-#include "standins/plugins/app_links_protocol.h"
 
 namespace talvor::test {
 
@@ -105,38 +104,6 @@ bool ChooseFirstMenuItem(const ShownProgram& program, HWND menu) { return Choose
 
 bool ChooseLastMenuItem(const ShownProgram& program, HWND menu) { return ChooseWith(program, menu, VK_UP); }
 
-StandInMainWindow::StandInMainWindow() {
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = &StandInMainWindow::Procedure;
-  window_class.hInstance = GetModuleHandleW(nullptr);
-  window_class.lpszClassName = kMainWindowClass;
-  RegisterClassW(&window_class);
-  // Away from the notification area drawn in the screen's top left corner.
-  window_.reset(CreateWindowExW(0, kMainWindowClass, kMainWindowTitle, WS_OVERLAPPEDWINDOW, 700, 300, 320, 240,
-                                nullptr, nullptr, GetModuleHandleW(nullptr), this));
-}
-
-StandInMainWindow::~StandInMainWindow() {
-  window_.reset();
-  UnregisterClassW(kMainWindowClass, GetModuleHandleW(nullptr));
-}
-
-LRESULT CALLBACK StandInMainWindow::Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_NCCREATE) {
-    const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<StandInMainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (message == WM_COPYDATA && self != nullptr) {
-    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
-    if (standins::IsAppLinkCopyData(data)) {
-      self->links_.push_back(standins::ReadAppLinkCopyData(data).value_or("<malformed>"));
-      return TRUE;
-    }
-  }
-  return DefWindowProcW(window, message, wparam, lparam);
-}
-
 ForegroundBystander::ForegroundBystander()
     : window_(CreateWindowExW(0, L"STATIC", L"bystander", WS_OVERLAPPED | WS_VISIBLE, 700, 600, 200, 100, nullptr,
                               nullptr, GetModuleHandleW(nullptr), nullptr)) {
@@ -145,16 +112,6 @@ ForegroundBystander::ForegroundBystander()
 
 bool ForegroundBystander::TookForeground() const {
   return window_ && WaitUntil([&] { return GetForegroundWindow() == window_.get(); }, std::chrono::seconds(5));
-}
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                       nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr,
-                      nullptr);
-  return narrow;
 }
 
 std::string Describe(const std::vector<std::string>& arguments) {

@@ -1,6 +1,6 @@
 // What the scenario tests share: the program started and shown with the test
 // connection as its application, its clean end, its tray menu, and a window
-// that stands in for a running instance.
+// that takes the foreground.
 #ifndef TALVOR_TESTS_SCENARIOS_SCENARIO_H_
 #define TALVOR_TESTS_SCENARIOS_SCENARIO_H_
 
@@ -18,13 +18,14 @@
 #include "tests/support/app_connection.h"
 #include "tests/support/bundle_copy.h"
 #include "tests/support/child_process.h"
+#include "tests/support/message_box.h"
+#include "tests/support/running_instance_window.h"
 #include "tests/support/talvor_program.h"
 #include "tests/support/system_state.h"
+#include "tests/support/text.h"
 #include "tests/support/wine_tray.h"
 
 namespace talvor::test {
-
-inline constexpr wchar_t kUrlSchemeKey[] = L"Software\\Classes\\talvor";
 
 // How the tray talks to the main window.
 inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;
@@ -97,25 +98,6 @@ HWND OpenTrayMenu(const ShownProgram& program);
 bool ChooseFirstMenuItem(const ShownProgram& program, HWND menu);
 bool ChooseLastMenuItem(const ShownProgram& program, HWND menu);
 
-// A top-level window of the main window's class and title made by the test,
-// standing in for a running instance: it keeps the deep links handed to it.
-class StandInMainWindow {
- public:
-  StandInMainWindow();
-  ~StandInMainWindow();
-  StandInMainWindow(const StandInMainWindow&) = delete;
-  StandInMainWindow& operator=(const StandInMainWindow&) = delete;
-
-  HWND get() const { return window_.get(); }
-  const std::vector<std::string>& links() const { return links_; }
-
- private:
-  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
-  UniqueWindow window_;
-  std::vector<std::string> links_;
-};
-
 // A visible window of the test that takes the foreground, so that a window
 // brought forward afterwards is seen to take it back.
 class ForegroundBystander {
@@ -127,9 +109,6 @@ class ForegroundBystander {
  private:
   UniqueWindow window_;
 };
-
-// UTF-8 of a wide string, as the program passes arguments on.
-std::string Utf8(const std::wstring& text);
 
 // The entrypoint arguments as readable text, for failure messages.
 std::string Describe(const std::vector<std::string>& arguments);

@@ -1,7 +1,8 @@
 // The main window and the tray icon of the running program: the first
 // display, the tray channel, the tray's commands, hiding to the tray and
-// coming back. (Closing from the title bar is StopScenario in
-// whole_program_scenarios_test.cpp.)
+// coming back. (Closing from the title bar and from the tray menu's "Выход"
+// is StopScenario in whole_program_scenarios_test.cpp; the exit command also
+// ends the second process of the TUN relaunch scenario.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -161,14 +162,6 @@ TEST(TrayScenario, MinimiseHidesToTheTrayAndADoubleClickBringsTheWindowBack) {
   EXPECT_EQ(restored.client.cy, kWindowHeight);
 
   PostMessageW(program->window, WM_CLOSE, 0, 0);
-  ExpectCleanEnd(app, *program);
-}
-
-TEST(TrayScenario, ExitCommandEndsTheProgram) {
-  AppConnection app;
-  std::optional<ShownProgram> program = StartShown(app, Bundle());
-  ASSERT_TRUE(program);
-  PostMessageW(program->window, WM_COMMAND, kTrayExitCommand, 0);
   ExpectCleanEnd(app, *program);
 }
 

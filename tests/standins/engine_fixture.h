@@ -11,13 +11,9 @@
 
 #include "embedding/engine_api.h"
 #include "tests/support/app_connection.h"
+#include "tests/support/engine_handles.h"
 
 namespace talvor::test {
-
-struct ControllerDeleter {
-  void operator()(FlutterDesktopViewController* controller) const { FlutterDesktopViewControllerDestroy(controller); }
-};
-using UniqueController = std::unique_ptr<FlutterDesktopViewController, ControllerDeleter>;
 
 // Creates an engine on `assets` (relative paths lie beside the test program,
 // where the build copies the application's data folder).

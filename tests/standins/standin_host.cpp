@@ -17,19 +17,14 @@
 #include "runner/win32_handles.h"
 #include "runner/plugin_libraries.h"
 #include "tests/standins/standin_host.h"
+#include "tests/support/engine_handles.h"
+#include "tests/support/text.h"
 
 namespace {
 
 using talvor::test::kStandinHostClass;
-
-std::string Narrow(const wchar_t* text) {
-  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return {};
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr, nullptr);
-  narrow.pop_back();
-  return narrow;
-}
+using talvor::test::kStandinHostTitle;
+using talvor::test::UniqueController;
 
 // The arguments after the program's name, in UTF-8.
 std::vector<std::string> CommandLineArguments() {
@@ -37,16 +32,10 @@ std::vector<std::string> CommandLineArguments() {
   talvor::UniqueLocalMemory arguments(CommandLineToArgvW(GetCommandLineW(), &count));
   std::vector<std::string> narrow;
   for (int index = 1; arguments && index < count; ++index) {
-    narrow.push_back(Narrow(static_cast<LPWSTR*>(arguments.get())[index]));
+    narrow.push_back(talvor::test::Utf8(static_cast<LPWSTR*>(arguments.get())[index]));
   }
   return narrow;
 }
-using talvor::test::kStandinHostTitle;
-
-struct ControllerDeleter {
-  void operator()(FlutterDesktopViewController* controller) const { FlutterDesktopViewControllerDestroy(controller); }
-};
-using UniqueController = std::unique_ptr<FlutterDesktopViewController, ControllerDeleter>;
 
 class Host {
  public:

@@ -27,15 +27,6 @@ HANDLE CreatePipeInstance(const std::wstring& name, bool first) {
   return pipe == INVALID_HANDLE_VALUE ? nullptr : pipe;
 }
 
-std::optional<std::wstring> ReadVariable(const wchar_t* name) {
-  const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
-  if (needed == 0) return std::nullopt;
-  std::wstring value(needed, L'\0');
-  const DWORD length = GetEnvironmentVariableW(name, value.data(), needed);
-  value.resize(length < needed ? length : 0);
-  return value;
-}
-
 std::string Printable(const std::vector<uint8_t>& bytes) {
   std::ostringstream out;
   out << bytes.size() << " bytes";
@@ -80,12 +71,11 @@ AppConnection::AppConnection() : AppConnection(Options()) {}
 AppConnection::AppConnection(Options options)
     : options_(options),
       pipe_name_(UniquePipeName()),
-      previous_variable_(ReadVariable(tc::kPipeVariable)),
       stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   // The first instance exists before the constructor returns, so that a
   // process started right afterwards finds the pipe.
   HANDLE first = CreatePipeInstance(pipe_name_, true);
-  SetEnvironmentVariableW(tc::kPipeVariable, pipe_name_.c_str());
+  pipe_variable_.emplace(tc::kPipeVariable, pipe_name_);
   acceptor_ = std::thread([this, first] { AcceptLoop(first); });
 }
 
@@ -100,7 +90,7 @@ AppConnection::~AppConnection() {
   for (Peer* peer : peers) {
     if (peer->reader.joinable()) peer->reader.join();
   }
-  SetEnvironmentVariableW(tc::kPipeVariable, previous_variable_ ? previous_variable_->c_str() : nullptr);
+  pipe_variable_.reset();
 }
 
 void AppConnection::AcceptLoop(HANDLE first_instance) {

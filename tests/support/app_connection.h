@@ -31,6 +31,7 @@
 #include "codec/encodable_value.h"
 #include "runner/win32_handles.h"
 #include "standins/method_envelopes.h"
+#include "tests/support/system_state.h"
 #include "tests/support/wait.h"
 
 namespace talvor::test {
@@ -157,7 +158,7 @@ class AppConnection {
 
   Options options_;
   std::wstring pipe_name_;
-  std::optional<std::wstring> previous_variable_;
+  std::optional<ScopedEnvironmentVariable> pipe_variable_;
   UniqueKernelHandle stop_;
   std::thread acceptor_;
 

@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "tests/support/child_process.h"
+#include "tests/support/system_state.h"
 
 namespace talvor::test {
 
@@ -25,25 +27,19 @@ inline std::filesystem::path CoreVariant(const std::string& name) {
 }
 #endif
 
-// A copy of a bundle in a fresh temporary folder, removed again with this
+// A copy of a bundle in a fresh scratch folder, removed again with this
 // object.
 class BundleCopy {
  public:
   static std::optional<BundleCopy> Make(const std::filesystem::path& bundle);
 
-  BundleCopy(BundleCopy&& other) noexcept;
-  BundleCopy& operator=(BundleCopy&& other) noexcept;
-  BundleCopy(const BundleCopy&) = delete;
-  BundleCopy& operator=(const BundleCopy&) = delete;
-  ~BundleCopy();
-
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const std::filesystem::path& relative) const { return path_ / relative; }
 
  private:
-  explicit BundleCopy(std::filesystem::path path) : path_(std::move(path)) {}
-  void Remove();
+  explicit BundleCopy(ScratchDirectory folder) : folder_(std::move(folder)), path_(folder_.path()) {}
 
+  ScratchDirectory folder_;
   std::filesystem::path path_;
 };
 

@@ -224,11 +224,13 @@ std::vector<std::string> ChildProcess::StandardErrorLines() const {
   return lines;
 }
 
-bool EndProcessById(DWORD process_id, std::chrono::milliseconds timeout) {
+bool EndProcessById(DWORD process_id, std::chrono::milliseconds grace) {
   UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process_id));
   if (!process) return true;  // gone already
+  const auto ended = [&] { return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; };
+  if (WaitUntil(ended, grace)) return true;
   TerminateProcess(process.get(), 1);
-  return WaitForSingleObject(process.get(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+  return WaitForSingleObject(process.get(), 10000) == WAIT_OBJECT_0;
 }
 
 std::vector<ProcessEntry> ProcessesNamed(const std::wstring& executable) {

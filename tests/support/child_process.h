@@ -67,8 +67,9 @@ class ChildProcess {
 };
 
 // Ends a process that this test caused to start indirectly (for example the
-// program's own relaunch), by its id. True when it has ended.
-bool EndProcessById(DWORD process_id, std::chrono::milliseconds timeout = kDefaultWait);
+// program's own relaunch), by its id: waits up to `grace` for it to end by
+// itself, then terminates it. True once it has ended (or was gone already).
+bool EndProcessById(DWORD process_id, std::chrono::milliseconds grace = kDefaultWait);
 
 // A process of the system as the process list shows it.
 struct ProcessEntry {

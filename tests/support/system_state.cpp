@@ -1,9 +1,11 @@
 #include "tests/support/system_state.h"
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <utility>
 
 #include "runner/win32_handles.h"
 
@@ -48,6 +50,21 @@ bool RegistryKeyExists(HKEY root, const std::wstring& key) {
   return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
 }
 
+std::vector<std::wstring> RegistrySubkeyNames(HKEY root, const std::wstring& key) {
+  std::vector<std::wstring> names;
+  UniqueRegistryKey opened;
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return names;
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 256;
+    if (RegEnumKeyExW(opened.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    names.emplace_back(name, length);
+  }
+  return names;
+}
+
 bool DeleteRegistryTree(HKEY root, const std::wstring& key) {
   RegDeleteTreeW(root, key.c_str());
   return !RegistryKeyExists(root, key);
@@ -56,6 +73,36 @@ bool DeleteRegistryTree(HKEY root, const std::wstring& key) {
 std::vector<uint8_t> RegistryStringBytes(const std::wstring& text) {
   const auto* begin = reinterpret_cast<const uint8_t*>(text.c_str());
   return std::vector<uint8_t>(begin, begin + (text.size() + 1) * sizeof(wchar_t));
+}
+
+RegistryValueGuard::RegistryValueGuard(HKEY root, std::wstring key, std::wstring name)
+    : root_(root),
+      key_(std::move(key)),
+      name_(std::move(name)),
+      previous_(ReadRegistryValue(root_, key_, name_.c_str())) {}
+
+RegistryValueGuard::~RegistryValueGuard() {
+  if (previous_) {
+    Write(previous_->type, previous_->bytes.data(), static_cast<DWORD>(previous_->bytes.size()));
+  } else {
+    Remove();
+  }
+}
+
+bool RegistryValueGuard::SetDword(DWORD value) const { return Write(REG_DWORD, &value, sizeof(value)); }
+
+bool RegistryValueGuard::SetString(const std::wstring& value) const {
+  const std::vector<uint8_t> bytes = RegistryStringBytes(value);
+  return Write(REG_SZ, bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+bool RegistryValueGuard::Remove() const {
+  const LSTATUS status = RegDeleteKeyValueW(root_, key_.c_str(), name_.c_str());
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool RegistryValueGuard::Write(DWORD type, const void* data, DWORD size) const {
+  return RegSetKeyValueW(root_, key_.c_str(), name_.c_str(), type, data, size) == ERROR_SUCCESS;
 }
 
 fs::path TemporaryDirectory() {
@@ -86,6 +133,59 @@ bool WriteFileBytes(const fs::path& path, const std::string& bytes) {
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   file.close();
   return static_cast<bool>(file);
+}
+
+bool FileExists(const fs::path& path) {
+  std::error_code error;
+  return fs::exists(path, error);
+}
+
+ScratchDirectory::ScratchDirectory(const std::wstring& name_hint) {
+  static std::atomic<unsigned> counter{0};
+  const fs::path temporary = TemporaryDirectory();
+  if (temporary.empty()) return;
+  const fs::path folder = temporary / (L"talvor-test-" + name_hint + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                                       L"-" + std::to_wstring(++counter));
+  std::error_code error;
+  fs::remove_all(folder, error);
+  if (fs::create_directories(folder, error)) path_ = folder.wstring();
+}
+
+ScratchDirectory::~ScratchDirectory() { Remove(); }
+
+ScratchDirectory::ScratchDirectory(ScratchDirectory&& other) noexcept : path_(std::exchange(other.path_, {})) {}
+
+ScratchDirectory& ScratchDirectory::operator=(ScratchDirectory&& other) noexcept {
+  if (this != &other) {
+    Remove();
+    path_ = std::exchange(other.path_, {});
+  }
+  return *this;
+}
+
+void ScratchDirectory::Remove() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  fs::remove_all(fs::path(path_), ignored);
+  path_.clear();
+}
+
+std::optional<std::wstring> EnvironmentVariable(const wchar_t* name) {
+  const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::wstring value(needed, L'\0');
+  const DWORD length = GetEnvironmentVariableW(name, value.data(), needed);
+  value.resize(length < needed ? length : 0);
+  return value;
+}
+
+ScopedEnvironmentVariable::ScopedEnvironmentVariable(const wchar_t* name, const wchar_t* value)
+    : name_(name), previous_(EnvironmentVariable(name)) {
+  SetEnvironmentVariableW(name, value);
+}
+
+ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
+  SetEnvironmentVariableW(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
 }
 
 }  // namespace talvor::test

@@ -1,11 +1,14 @@
 #include "tests/support/talvor_program.h"
 
+#include <gtest/gtest.h>
+
+#include <utility>
+
+#include "tests/support/system_state.h"
+
 namespace talvor::test {
 
 namespace {
-
-constexpr wchar_t kDialogClass[] = L"#32770";
-constexpr int kMessageBoxTextControl = 0xFFFF;
 
 std::wstring ClassOf(HWND window) {
   wchar_t name[256] = {};
@@ -13,15 +16,15 @@ std::wstring ClassOf(HWND window) {
   return name;
 }
 
-std::wstring TextOf(HWND window) {
+}  // namespace
+
+std::wstring WindowText(HWND window) {
   if (window == nullptr) return {};
   const int length = GetWindowTextLengthW(window);
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
   text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), length + 1)));
   return text;
 }
-
-}  // namespace
 
 std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
                                          const std::vector<std::wstring>& arguments) {
@@ -43,7 +46,7 @@ std::vector<HWND> TopLevelWindowsOf(DWORD process_id, const std::wstring& class_
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
         if (owner != search->process_id || ClassOf(window) != search->class_name) return TRUE;
-        if (search->title != nullptr && TextOf(window) != *search->title) return TRUE;
+        if (search->title != nullptr && WindowText(window) != *search->title) return TRUE;
         search->found.push_back(window);
         return TRUE;
       },
@@ -84,26 +87,21 @@ WindowState ReadWindowState(HWND window) {
   return state;
 }
 
-std::optional<ShownMessageBox> WaitForMessageBox(DWORD process_id, std::chrono::milliseconds timeout) {
-  HWND box = nullptr;
-  WaitUntil(
-      [&] {
-        for (HWND dialog : TopLevelWindowsOf(process_id, kDialogClass)) {
-          if (IsWindowVisible(dialog)) {
-            box = dialog;
-            return true;
-          }
-        }
-        return false;
-      },
-      timeout);
-  if (box == nullptr) return std::nullopt;
-  return ShownMessageBox{box, TextOf(box), TextOf(GetDlgItem(box, kMessageBoxTextControl))};
-}
-
-bool AnswerMessageBox(HWND box, std::chrono::milliseconds timeout) {
-  PostMessageW(box, WM_COMMAND, IDOK, 0);
-  return WaitForWindowGone(box, timeout);
+void ExpectUrlSchemeRegisteredFor(const std::wstring& executable) {
+  const std::wstring base = kUrlSchemeKey;
+  const std::vector<std::pair<std::wstring, const wchar_t*>> values = {
+      {base, nullptr}, {base, L"URL Protocol"}, {base + L"\\DefaultIcon", nullptr},
+      {base + L"\\shell\\open\\command", nullptr}};
+  const std::vector<std::wstring> expected = {L"URL:Talvor Protocol", L"", executable + L",0",
+                                              L"\"" + executable + L"\" \"%1\""};
+  for (size_t index = 0; index < values.size(); ++index) {
+    SCOPED_TRACE(testing::Message() << "value " << index + 1);
+    const std::optional<RegistryValue> value =
+        ReadRegistryValue(HKEY_CURRENT_USER, values[index].first, values[index].second);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(value->bytes, RegistryStringBytes(expected[index]));
+  }
 }
 
 }  // namespace talvor::test

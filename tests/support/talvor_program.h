@@ -1,5 +1,6 @@
 // The program under test, talvor_app.exe, seen from outside: starting it from
-// a bundle (or a copy of one), its main window, the message boxes it shows.
+// a bundle (or a copy of one), its main window, its URL scheme in the
+// registry. (Its message boxes: message_box.h.)
 #ifndef TALVOR_TESTS_SUPPORT_TALVOR_PROGRAM_H_
 #define TALVOR_TESTS_SUPPORT_TALVOR_PROGRAM_H_
 
@@ -25,6 +26,9 @@ inline constexpr wchar_t kMainWindowTitle[] = L"Talvor VPN";
 // pipe name included.
 std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
                                          const std::vector<std::wstring>& arguments = {});
+
+// A window's text (a top-level window's title); empty for no window.
+std::wstring WindowText(HWND window);
 
 // Visible or not, the top-level windows of `process_id` with that class (and
 // title, when given), in z-order.
@@ -53,18 +57,13 @@ struct WindowState {
 };
 WindowState ReadWindowState(HWND window);
 
-// A message box (a top-level dialog of class "#32770") shown by a process.
-struct ShownMessageBox {
-  HWND window = nullptr;
-  std::wstring caption;
-  std::wstring text;  // the static control 65535
-};
+// The program's URL scheme: HKEY_CURRENT_USER\Software\Classes\talvor.
+inline constexpr wchar_t kUrlSchemeKey[] = L"Software\\Classes\\talvor";
 
-// The first visible message box of `process_id`; empty on timeout.
-std::optional<ShownMessageBox> WaitForMessageBox(DWORD process_id,
-                                                 std::chrono::milliseconds timeout = kDefaultWait);
-// Presses OK on a message box; true once it has gone.
-bool AnswerMessageBox(HWND box, std::chrono::milliseconds timeout = kDefaultWait);
+// Checks the four REG_SZ values that register the URL scheme for
+// `executable` (a full path): the description, "URL Protocol", the icon and
+// the open command.
+void ExpectUrlSchemeRegisteredFor(const std::wstring& executable);
 
 }  // namespace talvor::test
 

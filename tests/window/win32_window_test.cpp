@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "runner/win32_handles.h"
-#include "tests/window/registry_value_guard.h"
+#include "tests/support/system_state.h"
 
 namespace talvor::test {
 namespace {

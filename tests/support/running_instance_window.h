@@ -1,0 +1,37 @@
+// A top-level window of the main window's class and title, made by a test to
+// stand in for a running instance of the program: it keeps the deep links
+// handed to it. Placed away from the notification area that Wine draws in the
+// screen's top left corner.
+#ifndef TALVOR_TESTS_SUPPORT_RUNNING_INSTANCE_WINDOW_H_
+#define TALVOR_TESTS_SUPPORT_RUNNING_INSTANCE_WINDOW_H_
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "runner/win32_handles.h"
+
+namespace talvor::test {
+
+class RunningInstanceWindow {
+ public:
+  RunningInstanceWindow();
+  ~RunningInstanceWindow();
+  RunningInstanceWindow(const RunningInstanceWindow&) = delete;
+  RunningInstanceWindow& operator=(const RunningInstanceWindow&) = delete;
+
+  HWND get() const { return window_.get(); }
+  // The links handed over as the app links plugin hands them (WM_COPYDATA).
+  const std::vector<std::string>& links() const { return links_; }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+  UniqueWindow window_;
+  std::vector<std::string> links_;
+};
+
+}  // namespace talvor::test
+
+#endif  // TALVOR_TESTS_SUPPORT_RUNNING_INSTANCE_WINDOW_H_
