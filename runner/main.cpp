@@ -16,7 +16,6 @@
 #include "runner/installation_checks.h"
 #include "runner/url_scheme.h"
 #include "runner/utils.h"
-#include "runner/window_origin.h"
 
 namespace {
 
@@ -24,6 +23,7 @@ constexpr wchar_t kExecutableFileName[] = L"talvor_app.exe";
 constexpr wchar_t kCoreLibraryFileName[] = L"talvor.dll";
 constexpr wchar_t kTunnelDriverFileName[] = L"wintun.dll";
 constexpr wchar_t kProjectDirectory[] = L"data";
+constexpr LogicalSize kInitialWindowSize{440, 850};
 
 std::wstring JoinPath(const std::wstring& directory, const wchar_t* file_name) {
   return (std::filesystem::path(directory) / file_name).wstring();
@@ -68,9 +68,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   project.set_entrypoint_arguments(std::move(entrypoint_arguments));
 
   FlutterWindow window(project, std::move(pending_tun_launch_path));
-  const WindowOrigin origin = CenteredWindowOrigin(QueryPrimaryWorkArea());
-  if (!window.Open(kMainWindowTitle, LogicalPoint{origin.x, origin.y},
-                   LogicalSize{kInitialWindowWidth, kInitialWindowHeight})) {
+  if (!window.OpenInWorkArea(kMainWindowTitle, kInitialWindowSize, QueryPrimaryWorkArea())) {
     core_library.reset();
     CoUninitialize();
     return EXIT_FAILURE;

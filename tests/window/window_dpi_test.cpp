@@ -12,7 +12,7 @@
 #include "embedding/engine_api.h"
 #include "runner/win32_handles.h"
 #include "runner/win32_window.h"
-#include "tests/window/registry_value_guard.h"
+#include "tests/support/registry_value_guard.h"
 
 namespace talvor::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/window/registry_value_guard.h"
+#include "tests/support/registry_value_guard.h"
 
 #include <utility>
 

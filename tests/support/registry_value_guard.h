@@ -1,7 +1,7 @@
 // Changes one registry value for the length of a test and puts back what was
 // there before (or removes the value when there was none).
-#ifndef TALVOR_TESTS_WINDOW_REGISTRY_VALUE_GUARD_H_
-#define TALVOR_TESTS_WINDOW_REGISTRY_VALUE_GUARD_H_
+#ifndef TALVOR_TESTS_SUPPORT_REGISTRY_VALUE_GUARD_H_
+#define TALVOR_TESTS_SUPPORT_REGISTRY_VALUE_GUARD_H_
 
 #include <windows.h>
 
@@ -35,4 +35,4 @@ class RegistryValueGuard {
 
 }  // namespace talvor::test
 
-#endif  // TALVOR_TESTS_WINDOW_REGISTRY_VALUE_GUARD_H_
+#endif  // TALVOR_TESTS_SUPPORT_REGISTRY_VALUE_GUARD_H_
