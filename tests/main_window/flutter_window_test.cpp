@@ -198,6 +198,34 @@ TEST_F(MainWindowTest, WithoutItsTrayIconTheWindowMinimisesToTheTaskbar) {
   EXPECT_TRUE(IsIconic(Handle()));
 }
 
+TEST_F(MainWindowTest, ASizeOtherThanAMinimiseFitsTheViewToTheNewClientArea) {
+  ASSERT_TRUE(OpenWindow());
+  engine_.RenderFrame();
+  RECT frame{};
+  GetWindowRect(Handle(), &frame);
+  SetWindowPos(Handle(), nullptr, 0, 0, frame.right - frame.left - 100,
+               frame.bottom - frame.top - 200, SWP_NOMOVE | SWP_NOZORDER);
+
+  RECT client{};
+  RECT view{};
+  GetClientRect(Handle(), &client);
+  GetClientRect(engine_.ViewWindow(), &view);
+  EXPECT_EQ(client.right, 340);
+  EXPECT_EQ(client.bottom, 650);
+  EXPECT_EQ(view.right, 340);
+  EXPECT_EQ(view.bottom, 650);
+
+  // Restored from the taskbar after an ordinary minimise.
+  ShowWindow(Handle(), SW_MINIMIZE);
+  ShowWindow(Handle(), SW_RESTORE);
+  ShowWindow(Handle(), SW_MINIMIZE);
+  SetWindowPos(engine_.ViewWindow(), nullptr, 0, 0, 10, 10, SWP_NOMOVE | SWP_NOZORDER);
+  ShowWindow(Handle(), SW_RESTORE);
+  GetClientRect(engine_.ViewWindow(), &view);
+  EXPECT_EQ(view.right, 340);
+  EXPECT_EQ(view.bottom, 650);
+}
+
 TEST_F(MainWindowTest, AQuitFromElsewhereEndsTheRunWithTheWindowTornDown) {
   MakeWindow();
   ASSERT_NE(SetTimer(nullptr, 0, 1, &PostQuitOnce), 0u);
