@@ -14,9 +14,10 @@
 #include "runner/elevation/pending_tun_launch.h"
 #include "runner/flutter_window.h"
 #include "runner/installation_checks.h"
+#include "runner/main_window_run.h"
+#include "runner/startup_errors.h"
 #include "runner/url_scheme.h"
 #include "runner/utils.h"
-#include "runner/window_origin.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ constexpr wchar_t kExecutableFileName[] = L"talvor_app.exe";
 constexpr wchar_t kCoreLibraryFileName[] = L"talvor.dll";
 constexpr wchar_t kTunnelDriverFileName[] = L"wintun.dll";
 constexpr wchar_t kProjectDirectory[] = L"data";
+constexpr LogicalSize kInitialWindowSize{440, 850};
 
 std::wstring JoinPath(const std::wstring& directory, const wchar_t* file_name) {
   return (std::filesystem::path(directory) / file_name).wstring();
@@ -35,12 +37,41 @@ void AttachDiagnosticsConsole() {
   if (!AttachConsole(ATTACH_PARENT_PROCESS) && IsDebuggerPresent()) OpenDebugConsole();
 }
 
-void RunMessageLoop() {
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+// Runs the main window over `project`; a window that cannot be opened is
+// explained to the user. The window is gone when this returns.
+int RunMainWindowOver(const flutter::FlutterProject& project, std::wstring pending_tun_launch_path,
+                      const std::wstring& directory) {
+  FlutterWindow window(project, std::move(pending_tun_launch_path));
+  const MainWindowOutcome outcome = RunMainWindow(window, kMainWindowTitle, kInitialWindowSize);
+  if (outcome == MainWindowOutcome::kEnded) return EXIT_SUCCESS;
+  const MainWindowFailure failure = outcome == MainWindowOutcome::kNativeWindowFailed
+                                        ? MainWindowFailure::kNativeWindow
+                                        : MainWindowFailure::kEngine;
+  ShowStartupError(MainWindowFailureText(failure, InspectApplicationFiles(directory)));
+  return EXIT_FAILURE;
+}
+
+// Everything between COM's set-up and its release. The core library stays
+// loaded until the main window, declared after it, has gone.
+int RunInstallation() {
+  const std::wstring directory = ExecutableDirectory();
+  if (directory.empty()) {
+    ShowStartupError(InstallationFolderUnknownText());
+    return EXIT_FAILURE;
   }
+  RegisterUrlScheme(JoinPath(directory, kExecutableFileName));
+
+  const talvor::UniqueModule core_library =
+      LoadCoreLibrary(JoinPath(directory, kCoreLibraryFileName));
+  if (!core_library) return EXIT_FAILURE;
+  WarnIfTunnelDriverMissing(JoinPath(directory, kTunnelDriverFileName));
+
+  flutter::FlutterProject project(kProjectDirectory);
+  std::vector<std::string> entrypoint_arguments = ReadCommandLineArguments();
+  std::wstring pending_tun_launch_path = ExtractPendingTunLaunchPath(&entrypoint_arguments);
+  project.set_entrypoint_arguments(std::move(entrypoint_arguments));
+
+  return RunMainWindowOver(project, std::move(pending_tun_launch_path), directory);
 }
 
 }  // namespace
@@ -51,34 +82,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
 
   AttachDiagnosticsConsole();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-
-  const std::wstring directory = ExecutableDirectory();
-  RegisterUrlScheme(JoinPath(directory, kExecutableFileName));
-
-  talvor::UniqueModule core_library = LoadCoreLibrary(JoinPath(directory, kCoreLibraryFileName));
-  if (!core_library) {
-    CoUninitialize();
-    return EXIT_FAILURE;
-  }
-  WarnIfTunnelDriverMissing(JoinPath(directory, kTunnelDriverFileName));
-
-  flutter::FlutterProject project(kProjectDirectory);
-  std::vector<std::string> entrypoint_arguments = ReadCommandLineArguments();
-  std::wstring pending_tun_launch_path = ExtractPendingTunLaunchPath(&entrypoint_arguments);
-  project.set_entrypoint_arguments(std::move(entrypoint_arguments));
-
-  FlutterWindow window(project, std::move(pending_tun_launch_path));
-  const WindowOrigin origin = CenteredWindowOrigin(QueryPrimaryWorkArea());
-  if (!window.Open(kMainWindowTitle, LogicalPoint{origin.x, origin.y},
-                   LogicalSize{kInitialWindowWidth, kInitialWindowHeight})) {
-    core_library.reset();
-    CoUninitialize();
-    return EXIT_FAILURE;
-  }
-  window.SetQuitWhenDestroyed(true);
-  RunMessageLoop();
-
-  core_library.reset();
+  const int exit_code = RunInstallation();
   CoUninitialize();
-  return EXIT_SUCCESS;
+  return exit_code;
 }

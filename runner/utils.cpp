@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <filesystem>
+#include <system_error>
 
 #include "runner/win32_handles.h"
 
@@ -57,19 +59,25 @@ std::wstring WidenUtf8(const std::string& text) {
 }
 
 std::wstring ModuleFilePath(HMODULE module) {
+  return ReadWithGrowingBuffer([module](wchar_t* buffer, DWORD size) {
+    return GetModuleFileNameW(module, buffer, size);
+  });
+}
+
+std::wstring ReadWithGrowingBuffer(const std::function<DWORD(wchar_t*, DWORD)>& query) {
   // Paths may exceed MAX_PATH; the system caps them at 32767 characters.
   constexpr DWORD kLimit = 32768;
   std::wstring buffer;
-  for (DWORD size = MAX_PATH; size <= kLimit; size *= 2) {
+  for (DWORD size = MAX_PATH;; size = std::min(size * 2, kLimit)) {
     buffer.assign(size, L'\0');
-    const DWORD length = GetModuleFileNameW(module, buffer.data(), size);
+    const DWORD length = query(buffer.data(), size);
     if (length == 0) return std::wstring();
     if (length < size) {
       buffer.resize(length);
       return buffer;
     }
+    if (size == kLimit) return std::wstring();
   }
-  return std::wstring();
 }
 
 namespace {
@@ -88,6 +96,10 @@ std::wstring ParentDirectory(const std::wstring& path) {
 
 std::wstring ExecutableDirectory() {
   const std::wstring module_path = ModuleFilePath();
-  if (module_path.empty()) return std::filesystem::current_path().wstring();
-  return ParentDirectory(module_path);
+  if (!module_path.empty()) return ParentDirectory(module_path);
+  // The start-up reports an empty result; an exception would end the program
+  // without a word.
+  std::error_code error;
+  const std::filesystem::path working_directory = std::filesystem::current_path(error);
+  return error ? std::wstring() : working_directory.wstring();
 }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,12 +34,20 @@ std::wstring WidenUtf8(const std::string& text);
 // long; empty when the system cannot tell.
 std::wstring ModuleFilePath(HMODULE module = nullptr);
 
+// Reads a text of unknown length with `query` (GetModuleFileNameW's contract:
+// it fills a buffer of the given size and returns the characters written,
+// the size itself when the text was cut, 0 on failure), growing the buffer
+// up to the system's 32768-character path limit. Empty on failure or when
+// even that is too small.
+std::wstring ReadWithGrowingBuffer(const std::function<DWORD(wchar_t*, DWORD)>& query);
+
 // `path` without its last component and the separators before it; both '\'
 // and '/' separate, and a root stays whole ("C:\app.exe" gives "C:\").
 std::wstring ParentDirectory(const std::wstring& path);
 
 // The directory that holds the running executable; the working directory only
-// when the executable's path cannot be obtained at all.
+// when the executable's path cannot be obtained at all; empty when neither
+// can be.
 std::wstring ExecutableDirectory();
 
 #endif  // TALVOR_RUNNER_UTILS_H_

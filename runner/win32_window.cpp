@@ -56,6 +56,27 @@ class WindowClassRegistration {
 
 int32_t Scale(int32_t value, double scale) { return static_cast<int32_t>(value * scale); }
 
+// The frame that the window style adds around a client area at `dpi`.
+FrameMargins FrameMarginsAt(UINT dpi) {
+  RECT frame{0, 0, 0, 0};
+  if (!AdjustWindowRectExForDpi(&frame, Win32Window::kWindowStyle, FALSE, 0, dpi)) {
+    AdjustWindowRectEx(&frame, Win32Window::kWindowStyle, FALSE, 0);
+  }
+  return FrameMargins{-frame.left, -frame.top, frame.right, frame.bottom};
+}
+
+// `suggested` kept within the work area of the monitor that will show most
+// of it; unchanged when that area cannot be read.
+RECT WithinWorkAreaOf(const RECT& suggested) {
+  MONITORINFO monitor_info{};
+  monitor_info.cbSize = sizeof(monitor_info);
+  const HMONITOR monitor = MonitorFromRect(&suggested, MONITOR_DEFAULTTONEAREST);
+  if (!GetMonitorInfoW(monitor, &monitor_info)) return suggested;
+  const RECT& area = monitor_info.rcWork;
+  if (area.right <= area.left || area.bottom <= area.top) return suggested;
+  return KeepWithinArea(suggested, area);
+}
+
 // Casts a procedure found with GetProcAddress to its real type.
 template <typename Function>
 Function ProcedureAs(FARPROC procedure) {
@@ -73,22 +94,37 @@ Win32Window::~Win32Window() {
 
 bool Win32Window::Open(const std::wstring& title, const LogicalPoint& origin,
                        const LogicalSize& size) {
-  Teardown();
-  WindowClassRegistration::Instance().Register(&Win32Window::WindowProcedure);
-
   const HMONITOR monitor = MonitorFromPoint(POINT{origin.x, origin.y}, MONITOR_DEFAULTTONEAREST);
   const UINT dpi = FlutterDesktopGetDpiForMonitor(monitor);
   const double scale = dpi / kBaseDpi;
+  const SIZE client = ScaleToDpi(size, dpi);
+  const FrameMargins margins = FrameMarginsAt(dpi);
+  const LONG left = Scale(origin.x, scale);
+  const LONG top = Scale(origin.y, scale);
+  return Create(title, RECT{left, top, left + margins.left + client.cx + margins.right,
+                            top + margins.top + client.cy + margins.bottom});
+}
 
-  RECT frame{0, 0, Scale(size.width, scale), Scale(size.height, scale)};
-  if (!AdjustWindowRectExForDpi(&frame, kWindowStyle, FALSE, 0, dpi)) {
-    AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
-  }
+bool Win32Window::OpenInWorkArea(const std::wstring& title, const LogicalSize& size,
+                                 const std::optional<RECT>& work_area) {
+  const HMONITOR monitor = work_area ? MonitorFromRect(&*work_area, MONITOR_DEFAULTTONEAREST)
+                                     : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  const UINT dpi = FlutterDesktopGetDpiForMonitor(monitor);
+  MONITORINFO monitor_info{};
+  monitor_info.cbSize = sizeof(monitor_info);
+  if (!GetMonitorInfoW(monitor, &monitor_info)) monitor_info.rcMonitor = RECT{};
+  const WindowPlacement placement =
+      PlaceWindow(size, dpi, FrameMarginsAt(dpi), work_area, monitor_info.rcMonitor);
+  return Create(title, placement.frame);
+}
 
+bool Win32Window::Create(const std::wstring& title, const RECT& frame) {
+  Teardown();
+  WindowClassRegistration::Instance().Register(&Win32Window::WindowProcedure);
   const HWND window = CreateWindowExW(
-      0, kWindowClassName, title.c_str(), kWindowStyle, Scale(origin.x, scale),
-      Scale(origin.y, scale), frame.right - frame.left, frame.bottom - frame.top, nullptr,
-      nullptr, GetModuleHandleW(nullptr), this);
+      0, kWindowClassName, title.c_str(), kWindowStyle, frame.left, frame.top,
+      frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+      GetModuleHandleW(nullptr), this);
   if (window == nullptr) return false;
 
   ApplySystemTheme(window);
@@ -103,6 +139,8 @@ void Win32Window::Teardown() {
     DestroyWindow(hwnd_);
     hwnd_ = nullptr;
   }
+  // A child dies with its parent; a later window must not move a stale handle.
+  content_hwnd_ = nullptr;
   WindowClassRegistration::Instance().UnregisterIfUnused();
 }
 
@@ -130,10 +168,11 @@ LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam, LPA
       return 0;
 
     case WM_DPICHANGED: {
-      const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
-      SetWindowPos(window, nullptr, suggested->left, suggested->top,
-                   suggested->right - suggested->left, suggested->bottom - suggested->top,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+      // The system scales the window for the new monitor; at a higher DPI that
+      // can reach past the monitor's work area, out of the user's reach.
+      const RECT placed = WithinWorkAreaOf(*reinterpret_cast<const RECT*>(lparam));
+      SetWindowPos(window, nullptr, placed.left, placed.top, placed.right - placed.left,
+                   placed.bottom - placed.top, SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
 
@@ -154,7 +193,9 @@ LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam, LPA
       ApplySystemTheme(window);
       return 0;
   }
-  return DefWindowProcW(hwnd_, message, wparam, lparam);
+  // `window`, not hwnd_: hwnd_ is already cleared for the messages that follow
+  // WM_DESTROY, and those still need the default processing of this window.
+  return DefWindowProcW(window, message, wparam, lparam);
 }
 
 bool Win32Window::OnWindowCreated() { return true; }
@@ -189,10 +230,16 @@ std::optional<bool> ReadDarkTitleBarPreference() {
 }
 
 void ApplySystemTheme(HWND window) {
+  ApplySystemTheme(window, [](HWND target, DWORD attribute, const void* value, DWORD size) {
+    return DwmSetWindowAttribute(target, attribute, value, size);
+  });
+}
+
+void ApplySystemTheme(HWND window, const WindowAttributeSetter& set_attribute) {
   const std::optional<bool> dark = ReadDarkTitleBarPreference();
   if (!dark) return;
   const BOOL use_dark_mode = *dark ? TRUE : FALSE;
-  DwmSetWindowAttribute(window, kDwmUseImmersiveDarkMode, &use_dark_mode, sizeof(use_dark_mode));
+  set_attribute(window, kDwmUseImmersiveDarkMode, &use_dark_mode, sizeof(use_dark_mode));
 }
 
 void EnableNonClientScalingIfPresent(HWND window) {

@@ -7,19 +7,16 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+
+#include "runner/window_placement.h"
 
 // A point in 96-DPI units.
 struct LogicalPoint {
   int32_t x = 0;
   int32_t y = 0;
-};
-
-// A size in 96-DPI units.
-struct LogicalSize {
-  int32_t width = 0;
-  int32_t height = 0;
 };
 
 class Win32Window {
@@ -40,10 +37,18 @@ class Win32Window {
   // window cannot be created or OnWindowCreated refuses it.
   bool Open(const std::wstring& title, const LogicalPoint& origin, const LogicalSize& size);
 
+  // Creates the native window, hidden, in `work_area` (physical pixels) with a
+  // client area of `size` scaled to the DPI of the monitor that shows that
+  // area, shrunk when the window would not fit it; without a work area, near
+  // the primary screen's top-left corner (PlaceWindow). Otherwise as Open.
+  bool OpenInWorkArea(const std::wstring& title, const LogicalSize& size,
+                      const std::optional<RECT>& work_area);
+
   // Shows the window in its normal state.
   void ShowNormal();
 
-  // Runs the destroy hook and destroys the native window, if any.
+  // Runs the destroy hook and destroys the native window, if any; the content
+  // window goes with it.
   void Teardown();
 
   // The native window, or null when there is none.
@@ -72,6 +77,10 @@ class Win32Window {
   static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam,
                                           LPARAM lparam) noexcept;
 
+  // Creates the native window with its frame at `frame` (physical pixels),
+  // after tearing down the one held before.
+  bool Create(const std::wstring& title, const RECT& frame);
+
   bool quit_when_destroyed_ = false;
   // Owned by this object: destroyed by Teardown (and so by the destructor),
   // or by the user, in which case WM_DESTROY clears it.
@@ -83,8 +92,14 @@ class Win32Window {
 // light, nothing when the setting cannot be read.
 std::optional<bool> ReadDarkTitleBarPreference();
 
+// Sets one attribute of a window's frame, as DwmSetWindowAttribute does.
+using WindowAttributeSetter =
+    std::function<HRESULT(HWND window, DWORD attribute, const void* value, DWORD size)>;
+
 // Gives `window` a dark title bar when the user's apps use the dark theme.
 void ApplySystemTheme(HWND window);
+// The same through `set_attribute` instead of the system's call (tests).
+void ApplySystemTheme(HWND window, const WindowAttributeSetter& set_attribute);
 
 // Lets the system scale the window's frame with the DPI where it offers that.
 void EnableNonClientScalingIfPresent(HWND window);

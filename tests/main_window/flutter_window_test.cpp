@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "runner/main_window_run.h"
 #include "tests/main_window/main_window_fixture.h"
 #include "tests/support/stderr_capture.h"
 
@@ -12,9 +13,23 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
+constexpr wchar_t kRunTitle[] = L"Talvor VPN (main window run)";
+
 bool CloseIsQueued(HWND window) {
   MSG message;
   return PeekMessageW(&message, window, WM_CLOSE, WM_CLOSE, PM_NOREMOVE) != FALSE;
+}
+
+bool QuitIsQueued() {
+  MSG message;
+  return PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+}
+
+// A quit message from something other than the window's destruction: a
+// plugin, or another program posting to the thread.
+void CALLBACK PostQuitOnce(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  PostQuitMessage(3);
 }
 
 TEST_F(MainWindowTest, CreationStartsTheEngineThenPluginsViewChannelsTrayAndFirstFrame) {
@@ -181,6 +196,61 @@ TEST_F(MainWindowTest, WithoutItsTrayIconTheWindowMinimisesToTheTaskbar) {
   EXPECT_FALSE(window_->IsHiddenToTray());
   EXPECT_TRUE(IsWindowVisible(Handle()));
   EXPECT_TRUE(IsIconic(Handle()));
+}
+
+TEST_F(MainWindowTest, ASizeOtherThanAMinimiseFitsTheViewToTheNewClientArea) {
+  ASSERT_TRUE(OpenWindow());
+  engine_.RenderFrame();
+  RECT frame{};
+  GetWindowRect(Handle(), &frame);
+  SetWindowPos(Handle(), nullptr, 0, 0, frame.right - frame.left - 100,
+               frame.bottom - frame.top - 200, SWP_NOMOVE | SWP_NOZORDER);
+
+  RECT client{};
+  RECT view{};
+  GetClientRect(Handle(), &client);
+  GetClientRect(engine_.ViewWindow(), &view);
+  EXPECT_EQ(client.right, 340);
+  EXPECT_EQ(client.bottom, 650);
+  EXPECT_EQ(view.right, 340);
+  EXPECT_EQ(view.bottom, 650);
+
+  // Restored from the taskbar after an ordinary minimise.
+  ShowWindow(Handle(), SW_MINIMIZE);
+  ShowWindow(Handle(), SW_RESTORE);
+  ShowWindow(Handle(), SW_MINIMIZE);
+  SetWindowPos(engine_.ViewWindow(), nullptr, 0, 0, 10, 10, SWP_NOMOVE | SWP_NOZORDER);
+  ShowWindow(Handle(), SW_RESTORE);
+  GetClientRect(engine_.ViewWindow(), &view);
+  EXPECT_EQ(view.right, 340);
+  EXPECT_EQ(view.bottom, 650);
+}
+
+TEST_F(MainWindowTest, AQuitFromElsewhereEndsTheRunWithTheWindowTornDown) {
+  MakeWindow();
+  ASSERT_NE(SetTimer(nullptr, 0, 1, &PostQuitOnce), 0u);
+
+  EXPECT_EQ(RunMainWindow(*window_, kRunTitle, {440, 850}), MainWindowOutcome::kEnded);
+
+  EXPECT_EQ(window_->NativeHandle(), nullptr);
+  EXPECT_EQ(FindWindowW(L"FLUTTER_RUNNER_WIN32_WINDOW", kRunTitle), nullptr);
+  EXPECT_FALSE(engine_.engine_alive()) << "the engine went with the window";
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_DELETE"));
+  EXPECT_FALSE(QuitIsQueued()) << "no second quit for a loop that has ended";
+}
+
+TEST_F(MainWindowTest, AWindowThatCannotStartTheEngineIsGoneWhenTheRunReturns) {
+  engine_.set_fail_view_controller_create(true);
+  StderrCapture diagnostics;
+  MakeWindow();
+
+  EXPECT_EQ(RunMainWindow(*window_, kRunTitle, {440, 850}), MainWindowOutcome::kContentFailed);
+
+  EXPECT_EQ(window_->NativeHandle(), nullptr);
+  EXPECT_EQ(FindWindowW(L"FLUTTER_RUNNER_WIN32_WINDOW", kRunTitle), nullptr);
+  EXPECT_THAT(diagnostics.Lines(), ElementsAre("Failed to create view controller."));
+  EXPECT_THAT(tray_calls_, IsEmpty());
+  EXPECT_FALSE(QuitIsQueued());
 }
 
 // The window object can go while its native window is open (a failed start,

@@ -49,6 +49,11 @@ MainWindowTest::~MainWindowTest() {
 }
 
 bool MainWindowTest::OpenWindow(std::wstring pending_tun_launch_path) {
+  MakeWindow(std::move(pending_tun_launch_path));
+  return window_->Open(L"Talvor VPN (main window test)", {40, 40}, {440, 850});
+}
+
+void MainWindowTest::MakeWindow(std::wstring pending_tun_launch_path) {
   TrayShellNotifier notifier = [this](DWORD message, NOTIFYICONDATAW* data) {
     tray_calls_.emplace_back(message, *data);
     events_.push_back(
@@ -59,7 +64,6 @@ bool MainWindowTest::OpenWindow(std::wstring pending_tun_launch_path) {
   window_ = std::make_unique<ProbeWindow>(flutter::FlutterProject(L"data"),
                                           std::move(pending_tun_launch_path), std::move(notifier),
                                           launch_calls_);
-  return window_->Open(L"Talvor VPN (main window test)", {40, 40}, {440, 850});
 }
 
 std::string MainWindowTest::Call(const char* channel, const std::string& method,

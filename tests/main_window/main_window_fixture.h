@@ -44,6 +44,8 @@ class MainWindowTest : public ::testing::Test {
 
   // Constructs the window with the recorded tray and `launch_calls_` and opens it.
   bool OpenWindow(std::wstring pending_tun_launch_path = L"");
+  // Only constructs it, with the same recorders.
+  void MakeWindow(std::wstring pending_tun_launch_path = L"");
   HWND Handle() const { return window_->NativeHandle(); }
 
   // The application calls `method`; its answer described: "success null",

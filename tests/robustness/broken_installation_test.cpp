@@ -58,7 +58,7 @@ class BrokenInstallation : public InstallationCopyTest {
   std::vector<std::wstring> class_keys_;
 };
 
-TEST_F(BrokenInstallation, WithoutDataTheEngineCannotStartAndTheProgramEndsWithOne) {
+TEST_F(BrokenInstallation, WithoutDataTheEngineCannotStartAndTheProgramSaysSoAndEndsWithOne) {
   fs::remove_all(Installation() / "data");
   TakeSnapshot();
   AppConnection app;
@@ -66,6 +66,15 @@ TEST_F(BrokenInstallation, WithoutDataTheEngineCannotStartAndTheProgramEndsWithO
   std::optional<ChildProcess> program = StartProgram(Installation());
   ASSERT_TRUE(program);
 
+  // Started from Explorer, the program has no standard error: a box says why.
+  const std::optional<ShownMessageBox> box = WaitForMessageBox(program->id());
+  ASSERT_TRUE(box) << "no error box";
+  EXPECT_EQ(box->caption, kErrorCaption);
+  EXPECT_EQ(box->text,
+            L"The folder \"data\" next to talvor_app.exe is missing, so the application cannot start."
+            L"\n\nPlease reinstall Talvor VPN.");
+  EXPECT_EQ(FindMainWindow(program->id()), nullptr) << "the window is gone before the box shows";
+  ASSERT_TRUE(AnswerMessageBox(box->window));
   EXPECT_EQ(program->WaitForExit(), 1u);
   EXPECT_EQ(program->StandardErrorLines(), std::vector<std::string>{"Failed to create view controller."});
   const std::optional<AppEvent> failed = app.WaitForEvent(AppEventKind::kEngineFailed, program->id());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "runner/win32_handles.h"
@@ -50,6 +51,38 @@ TEST(ParentDirectory, DropsTheLastComponentAndItsSeparatorsButKeepsARoot) {
   EXPECT_EQ(ParentDirectory(L"C:\\Program Files\\X\\talvor_app.exe"), L"C:\\Program Files\\X");
   EXPECT_EQ(ParentDirectory(L"C:/Apps/T/talvor_app.exe"), L"C:/Apps/T");
   EXPECT_EQ(ParentDirectory(L"C:\\Apps/T\\\\/talvor_app.exe"), L"C:\\Apps/T");
+}
+
+// Answers as GetModuleFileNameW does for a path of `length` characters.
+DWORD AnswerForPathOf(size_t length, wchar_t* buffer, DWORD size) {
+  if (length < size) {
+    std::fill(buffer, buffer + length, L'p');
+    buffer[length] = L'\0';
+    return static_cast<DWORD>(length);
+  }
+  std::fill(buffer, buffer + size - 1, L'p');
+  buffer[size - 1] = L'\0';
+  return size;
+}
+
+TEST(ReadWithGrowingBuffer, ReadsPathsUpToTheSystemsLimit) {
+  for (const size_t length : {1u, 259u, 260u, 16639u, 16640u, 20000u, 32767u}) {
+    SCOPED_TRACE(length);
+    const std::wstring path = ReadWithGrowingBuffer(
+        [length](wchar_t* buffer, DWORD size) { return AnswerForPathOf(length, buffer, size); });
+    EXPECT_EQ(path, std::wstring(length, L'p'));
+  }
+}
+
+TEST(ReadWithGrowingBuffer, GivesNothingForAFailureOrAPathBeyondTheLimit) {
+  EXPECT_EQ(ReadWithGrowingBuffer([](wchar_t*, DWORD) { return DWORD{0}; }), L"");
+  DWORD largest = 0;
+  EXPECT_EQ(ReadWithGrowingBuffer([&largest](wchar_t* buffer, DWORD size) {
+              largest = std::max(largest, size);
+              return AnswerForPathOf(40000, buffer, size);
+            }),
+            L"");
+  EXPECT_EQ(largest, 32768u);
 }
 
 class ProbeTest : public testing::Test {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runner/win32_handles.h"
+#include "tests/fake_engine/fake_engine.h"
 #include "tests/support/system_state.h"
 
 namespace talvor::test {
@@ -27,14 +28,26 @@ class ProbeWindow : public Win32Window {
 
   std::vector<Event> events;
   bool accept_creation = true;
+  // The native window as the creation hook saw it, and what it answered to
+  // WM_GETTEXT from the destroy hook once the object had let go of it.
+  HWND created_window = nullptr;
+  std::wstring text_after_release = L"<not asked>";
 
  protected:
   bool OnWindowCreated() override {
     Record("created");
+    created_window = NativeHandle();
     return accept_creation;
   }
 
-  void OnWindowDestroying() override { Record("destroying"); }
+  void OnWindowDestroying() override {
+    Record("destroying");
+    if (NativeHandle() == nullptr && IsWindow(created_window)) {
+      wchar_t text[64] = {};
+      SendMessageW(created_window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text));
+      text_after_release = text;
+    }
+  }
 
  private:
   void Record(const char* hook) {
@@ -82,6 +95,67 @@ TEST(Win32Window, OpensAHiddenCaptionedWindowThatCannotBeResized) {
   window.ShowNormal();
   EXPECT_TRUE(IsWindowVisible(handle));
   EXPECT_FALSE(IsIconic(handle));
+}
+
+// A window's frame and client area on the screen.
+struct Placed {
+  RECT frame{};
+  SIZE client{};
+};
+
+Placed PlacementOf(HWND window) {
+  Placed placed;
+  GetWindowRect(window, &placed.frame);
+  RECT client{};
+  GetClientRect(window, &client);
+  placed.client = SIZE{client.right, client.bottom};
+  return placed;
+}
+
+TEST(Win32Window, OpensCentredInTheWorkAreaAtTheMonitorsScaleShrunkToFit) {
+  FakeEngine engine;
+  engine.set_monitor_dpi(144);
+  ProbeWindow window;
+  // 1000 x 900 pixels: 660 wide fits, 1275 high does not.
+  ASSERT_TRUE(window.OpenInWorkArea(L"placed", {440, 850}, RECT{100, 40, 1100, 940}));
+  const Placed placed = PlacementOf(window.NativeHandle());
+  EXPECT_EQ(placed.client.cx, 660);
+  EXPECT_EQ(placed.frame.left, 270) << "the client width centred";
+  EXPECT_EQ(placed.frame.top, 40);
+  EXPECT_EQ(placed.frame.bottom, 940) << "as high as the area";
+  EXPECT_LT(placed.client.cy, 900);
+  EXPECT_GT(placed.client.cy, 800);
+  EXPECT_FALSE(IsWindowVisible(window.NativeHandle()));
+  EXPECT_EQ(window.events.back().hook, "created");
+}
+
+TEST(Win32Window, OpensWhereItAlwaysHasAt96DpiWhenTheWindowFits) {
+  FakeEngine engine;
+  engine.set_monitor_dpi(96);
+  ProbeWindow window;
+  ASSERT_TRUE(window.OpenInWorkArea(L"placed", {440, 850}, RECT{0, 0, 1280, 1000}));
+  const Placed placed = PlacementOf(window.NativeHandle());
+  EXPECT_EQ(placed.client.cx, 440);
+  EXPECT_EQ(placed.client.cy, 850);
+  EXPECT_EQ(placed.frame.left, 420);
+  EXPECT_EQ(placed.frame.top, 75);
+}
+
+TEST(Win32Window, WithoutAWorkAreaOpensNearTheTopLeftCornerWithinTheScreen) {
+  FakeEngine engine;
+  engine.set_monitor_dpi(240);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  ASSERT_TRUE(GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor));
+  ASSERT_LT(monitor.rcMonitor.bottom - monitor.rcMonitor.top, 2125)
+      << "the test screen is lower than the scaled window";
+  ProbeWindow window;
+  ASSERT_TRUE(window.OpenInWorkArea(L"placed", {440, 850}, std::nullopt));
+  const Placed placed = PlacementOf(window.NativeHandle());
+  EXPECT_EQ(placed.client.cx, 1100);
+  EXPECT_EQ(placed.frame.left, monitor.rcMonitor.left + 25);
+  EXPECT_EQ(placed.frame.top, monitor.rcMonitor.top);
+  EXPECT_EQ(placed.frame.bottom, monitor.rcMonitor.bottom);
 }
 
 TEST(Win32Window, ClassDrawsWithTheArrowAndRedrawsOnResize) {
@@ -217,6 +291,83 @@ TEST(Win32Window, DpiChangeMovesToTheSuggestedRectangle) {
   EXPECT_EQ(frame.bottom, 900);
 }
 
+// Between WM_DESTROY and the end of the native window, its messages still get
+// the default processing of that window.
+TEST(Win32Window, MessagesAfterDestructionBeginsReachTheDefaultProcessingOfTheWindow) {
+  ProbeWindow window;
+  ASSERT_TRUE(window.Open(L"closing", {0, 0}, {100, 100}));
+  SendMessageW(window.NativeHandle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(window.text_after_release, L"closing");
+}
+
+// A window that was the content of an earlier native window is no business
+// of the next one, even when it outlived its parent.
+TEST(Win32Window, OpenAgainForgetsTheFormerContent) {
+  ProbeWindow window;
+  ASSERT_TRUE(window.Open(L"first", {0, 0}, {300, 200}));
+  const UniqueWindow former(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                            nullptr, GetModuleHandleW(nullptr), nullptr));
+  ASSERT_TRUE(former);
+  window.AttachContent(former.get());
+  SetParent(former.get(), nullptr);
+  SetWindowPos(former.get(), nullptr, 5, 6, 10, 10, SWP_NOZORDER | SWP_NOACTIVATE);
+
+  ASSERT_TRUE(window.Open(L"second", {0, 0}, {300, 200}));
+  SendMessageW(window.NativeHandle(), WM_SIZE, SIZE_RESTORED, 0);
+  SetFocus(window.NativeHandle());
+  SendMessageW(window.NativeHandle(), WM_ACTIVATE, WA_ACTIVE, 0);
+
+  RECT place{};
+  GetWindowRect(former.get(), &place);
+  EXPECT_EQ(place.left, 5);
+  EXPECT_EQ(place.top, 6);
+  EXPECT_EQ(place.right - place.left, 10);
+  EXPECT_EQ(place.bottom - place.top, 10);
+  EXPECT_NE(GetFocus(), former.get());
+}
+
+// Moved to a monitor of a higher DPI, the system suggests the window scaled
+// up, which can reach past that monitor's work area.
+TEST(Win32Window, DpiChangeKeepsTheWindowWithinTheWorkArea) {
+  RECT work_area{};
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work_area, 0));
+  ProbeWindow window;
+  ASSERT_TRUE(window.Open(L"dpi", {0, 0}, {300, 200}));
+  const HWND content = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr,
+                                       nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(content, nullptr);
+  window.AttachContent(content);
+
+  const LONG height = work_area.bottom - work_area.top;
+  RECT taller_than_the_area{work_area.left + 100, work_area.top + 120, work_area.left + 700,
+                            work_area.top + 120 + height + 200};
+  window.HandleMessage(window.NativeHandle(), WM_DPICHANGED, MAKEWPARAM(192, 192),
+                       reinterpret_cast<LPARAM>(&taller_than_the_area));
+  RECT frame{};
+  GetWindowRect(window.NativeHandle(), &frame);
+  EXPECT_EQ(frame.left, work_area.left + 100);
+  EXPECT_EQ(frame.right, work_area.left + 700);
+  EXPECT_EQ(frame.top, work_area.top);
+  EXPECT_EQ(frame.bottom, work_area.bottom);
+
+  RECT past_the_right_edge{work_area.right - 200, work_area.top + 50, work_area.right + 400,
+                           work_area.top + 450};
+  window.HandleMessage(window.NativeHandle(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                       reinterpret_cast<LPARAM>(&past_the_right_edge));
+  GetWindowRect(window.NativeHandle(), &frame);
+  EXPECT_EQ(frame.left, work_area.right - 600);
+  EXPECT_EQ(frame.right, work_area.right);
+  EXPECT_EQ(frame.top, work_area.top + 50);
+  EXPECT_EQ(frame.bottom, work_area.top + 450);
+
+  RECT client{};
+  RECT content_rect{};
+  GetClientRect(window.NativeHandle(), &client);
+  GetClientRect(content, &content_rect);
+  EXPECT_EQ(content_rect.right, client.right) << "the content follows the new size";
+  EXPECT_EQ(content_rect.bottom, client.bottom);
+}
+
 TEST(Win32Window, ClosingEndsTheMessageLoopOnlyWhenAsked) {
   WPARAM exit_code = 99;
   {
@@ -251,12 +402,44 @@ TEST(ApplySystemTheme, FollowsTheAppsThemeSetting) {
   ASSERT_TRUE(setting.Remove());
   EXPECT_EQ(ReadDarkTitleBarPreference(), std::nullopt);
 
-  // The title bar itself cannot be inspected; applying must simply be safe.
+  // The title bar itself cannot be inspected here: what it is asked for is.
+  struct Request {
+    HWND window;
+    DWORD attribute;
+    std::vector<BYTE> value;
+  };
+  std::vector<Request> requests;
+  const WindowAttributeSetter record = [&](HWND target, DWORD attribute, const void* value,
+                                           DWORD size) {
+    const auto* bytes = static_cast<const BYTE*>(value);
+    requests.push_back({target, attribute, std::vector<BYTE>(bytes, bytes + size)});
+    return S_OK;
+  };
   ProbeWindow window;
   ASSERT_TRUE(window.Open(L"theme", {0, 0}, {100, 100}));
+  const HWND handle = window.NativeHandle();
+  const std::vector<BYTE> kTrue{1, 0, 0, 0};
+  const std::vector<BYTE> kFalse{0, 0, 0, 0};
+  constexpr DWORD kImmersiveDarkMode = 20;
+
   ASSERT_TRUE(setting.SetDword(0));
-  ApplySystemTheme(window.NativeHandle());
-  EXPECT_EQ(window.HandleMessage(window.NativeHandle(), WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0), 0);
+  ApplySystemTheme(handle, record);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].window, handle);
+  EXPECT_EQ(requests[0].attribute, kImmersiveDarkMode);
+  EXPECT_EQ(requests[0].value, kTrue) << "dark apps: a dark title bar";
+
+  ASSERT_TRUE(setting.SetDword(1));
+  ApplySystemTheme(handle, record);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].attribute, kImmersiveDarkMode);
+  EXPECT_EQ(requests[1].value, kFalse) << "light apps: asked for a light one all the same";
+
+  ASSERT_TRUE(setting.Remove());
+  ApplySystemTheme(handle, record);
+  EXPECT_EQ(requests.size(), 2u) << "no setting: the title bar is left alone";
+
+  EXPECT_EQ(window.HandleMessage(handle, WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0), 0);
 }
 
 }  // namespace

@@ -1,0 +1,24 @@
+// The main window's life in the start-up sequence: opened, run until it ends,
+// and torn down before the start-up releases what the window relies on.
+#ifndef TALVOR_RUNNER_MAIN_WINDOW_RUN_H_
+#define TALVOR_RUNNER_MAIN_WINDOW_RUN_H_
+
+#include <string>
+
+#include "runner/win32_window.h"
+
+enum class MainWindowOutcome {
+  kEnded,               // the message loop ran and ended
+  kNativeWindowFailed,  // the system refused the window
+  kContentFailed,       // the window's creation hook refused (no engine or view)
+};
+
+// Opens `window` in the primary monitor's work area and runs this thread's
+// message loop until the window is destroyed or a WM_QUIT posted from
+// elsewhere ends the loop. On every path the window is torn down before this
+// returns, so that nothing it holds (engine, plugins, channels, tray icon)
+// outlives it.
+MainWindowOutcome RunMainWindow(Win32Window& window, const std::wstring& title,
+                                const LogicalSize& size);
+
+#endif  // TALVOR_RUNNER_MAIN_WINDOW_RUN_H_
