@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/runner/process_probe.h"
+#include "tests/support/system_state.h"
 
 namespace {
 
