@@ -23,7 +23,9 @@ endif()
 # (GoogleTest) keeps its own flags.
 function(talvor_strict target)
   if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /WX /permissive-)
+    # Sources are UTF-8 without a byte-order mark; without /utf-8 MSVC reads
+    # them in the system's code page and the Russian texts become mojibake.
+    target_compile_options(${target} PRIVATE /W4 /WX /permissive- /utf-8)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
   endif()

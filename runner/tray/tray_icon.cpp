@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,11 @@ constexpr wchar_t kDisconnectText[] = L"Отключить";
 constexpr wchar_t kOpenText[] = L"Открыть";
 constexpr wchar_t kExitText[] = L"Выход";
 
+// A compiler that reads this file in a legacy code page (MSVC without
+// /utf-8) would turn the texts above into mojibake; stop the build instead.
+static_assert(kConnectText[0] == 0x041F && kConnectText[9] == 0x044C && kConnectText[10] == 0,
+              "sources must be compiled as UTF-8");
+
 BOOL CallShellNotifyIcon(DWORD message, NOTIFYICONDATAW* data) {
   return Shell_NotifyIconW(message, data);
 }
@@ -28,10 +34,15 @@ std::wstring StatusTooltip(bool connected, const std::wstring& server_name) {
   return tooltip;
 }
 
-// Copies as much of `text` as the tooltip field holds, always terminated.
+bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// Copies as much of `text` as the tooltip field holds, always terminated. A
+// character of two UTF-16 units that does not fit whole is left out, so the
+// shell never gets half of one.
 void SetTooltip(NOTIFYICONDATAW& data, const std::wstring& text) {
   constexpr size_t kCapacity = sizeof(data.szTip) / sizeof(data.szTip[0]);
-  const size_t length = std::min(text.size(), kCapacity - 1);
+  size_t length = std::min(text.size(), kCapacity - 1);
+  if (length < text.size() && length > 0 && IsHighSurrogate(text[length - 1])) --length;
   std::fill(std::begin(data.szTip), std::end(data.szTip), L'\0');
   std::copy_n(text.begin(), length, data.szTip);
 }
@@ -40,8 +51,9 @@ void SetTooltip(NOTIFYICONDATAW& data, const std::wstring& text) {
 
 TrayIcon::TrayIcon() : TrayIcon(&CallShellNotifyIcon) {}
 
-TrayIcon::TrayIcon(TrayShellNotifier notifier)
+TrayIcon::TrayIcon(TrayShellNotifier notifier, PopupMenuFactory make_menu)
     : notifier_(std::move(notifier)),
+      make_menu_(std::move(make_menu)),
       taskbar_created_message_(RegisterWindowMessageW(L"TaskbarCreated")) {}
 
 TrayIcon::~TrayIcon() { Remove(); }
@@ -65,21 +77,11 @@ bool TrayIcon::Create(HWND owner, HICON base_icon) {
     DestroyImages();
     return false;
   }
-
-  NOTIFYICONDATAW data{};
-  data.cbSize = sizeof(data);
-  data.hWnd = owner;
-  data.uID = kTrayIconId;
-  data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  data.uCallbackMessage = kTrayCallbackMessage;
-  data.hIcon = CurrentImage();
-  SetTooltip(data, kInitialTooltip);
-  notify_data_ = data;
+  FillNotifyData(owner);
 
   // An elevated window would not hear the shell's announcement otherwise.
   ChangeWindowMessageFilterEx(owner, taskbar_created_message_, MSGFLT_ALLOW, nullptr);
-  added_ = notifier_(NIM_ADD, &notify_data_) != FALSE;
-  if (!added_) {
+  if (!AddToNotificationArea()) {
     DestroyImages();
     return false;
   }
@@ -134,18 +136,16 @@ bool TrayIcon::HandleTaskbarCreated(UINT message) {
     if (pending_owner_ != nullptr) Create(pending_owner_, pending_base_icon_);
     return true;
   }
-  notify_data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  added_ = notifier_(NIM_ADD, &notify_data_) != FALSE;
+  AddToNotificationArea();
   return true;
 }
 
 void TrayIcon::Remove() {
   pending_owner_ = nullptr;
   pending_base_icon_ = nullptr;
-  if (added_) {
-    notifier_(NIM_DELETE, &notify_data_);
-    added_ = false;
-  }
+  if (shell_took_icon_) notifier_(NIM_DELETE, &notify_data_);
+  added_ = false;
+  shell_took_icon_ = false;
   DestroyImages();
 }
 
@@ -159,6 +159,29 @@ void TrayIcon::DestroyImages() {
   connected_icon_.reset();
 }
 
+void TrayIcon::FillNotifyData(HWND owner) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof(data);
+  data.hWnd = owner;
+  data.uID = kTrayIconId;
+  data.uCallbackMessage = kTrayCallbackMessage;
+  data.hIcon = CurrentImage();
+  SetTooltip(data, kInitialTooltip);
+  notify_data_ = data;
+}
+
+// The shell refuses to add an id that it still holds: it kept our icon over
+// a quick restart, a program other than the shell sent the taskbar's
+// announcement, or an earlier add reported failure after all. The icon it
+// holds is then brought up to date instead.
+bool TrayIcon::AddToNotificationArea() {
+  notify_data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  added_ = notifier_(NIM_ADD, &notify_data_) != FALSE ||
+           notifier_(NIM_MODIFY, &notify_data_) != FALSE;
+  if (added_) shell_took_icon_ = true;
+  return added_;
+}
+
 void TrayIcon::WriteStatus() {
   SetTooltip(notify_data_, StatusTooltip(connected_, server_name_));
   notify_data_.hIcon = CurrentImage();
@@ -166,7 +189,7 @@ void TrayIcon::WriteStatus() {
 }
 
 void TrayIcon::ShowContextMenu(HWND window) {
-  talvor::UniqueMenu menu(CreatePopupMenu());
+  talvor::UniqueMenu menu(make_menu_ ? make_menu_() : nullptr);
   if (!menu) return;
   const UINT toggle_flags = MF_STRING | (can_toggle_ ? 0u : static_cast<UINT>(MF_GRAYED));
   AppendMenuW(menu.get(), toggle_flags, kTrayCommandToggle,
@@ -188,6 +211,8 @@ void TrayIcon::ShowContextMenu(HWND window) {
 
 namespace {
 
+constexpr uint32_t kOpaque = 0xFF000000u;
+
 struct BadgeGeometry {
   RECT ring;
   RECT dot;
@@ -205,20 +230,159 @@ BadgeGeometry BadgeGeometryFor(int width, int height) {
           RECT{left + inset, top + inset, right - inset, bottom - inset}};
 }
 
-// The size of the icon's image; a monochrome icon stacks its two masks.
-bool ReadIconSize(HICON icon, int& width, int& height) {
+// Whether the centre of pixel (x, y) lies inside the circle inscribed in the
+// square `bounds` (right and bottom exclusive). Doubled coordinates keep the
+// half-pixel centres whole; no pixel centre lies exactly on such a circle.
+bool CircleCovers(const RECT& bounds, int x, int y) {
+  const long dx = 2L * x + 1 - (bounds.left + bounds.right);
+  const long dy = 2L * y + 1 - (bounds.top + bounds.bottom);
+  const long diameter = bounds.right - bounds.left;
+  return dx * dx + dy * dy < diameter * diameter;
+}
+
+// 0xAARRGGBB pixels with straight (not premultiplied) alpha, rows from the top.
+struct Pixels {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> argb;
+
+  uint32_t& At(int x, int y) {
+    return argb[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+  }
+};
+
+uint32_t OpaqueDibPixel(COLORREF color) {
+  return kOpaque | (static_cast<uint32_t>(GetRValue(color)) << 16) |
+         (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
+}
+
+// Reads `rows` rows of `bitmap` from the top at 32 bits per pixel.
+bool ReadRows32(HDC dc, HBITMAP bitmap, int width, int rows, uint32_t* out) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -rows;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return GetDIBits(dc, bitmap, 0, static_cast<UINT>(rows), out, &info, DIB_RGB_COLORS) == rows;
+}
+
+// A 1-bit bitmap read from the top: whether each pixel is set (white).
+class MaskBits {
+ public:
+  bool Read(HDC dc, HBITMAP bitmap, int width, int rows) {
+    struct {
+      BITMAPINFOHEADER header;
+      RGBQUAD colors[2];
+    } info{};
+    info.header.biSize = sizeof(info.header);
+    info.header.biWidth = width;
+    info.header.biHeight = -rows;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = 1;
+    info.header.biCompression = BI_RGB;
+    stride_ = static_cast<size_t>((width + 31) / 32) * 4;
+    bits_.assign(stride_ * static_cast<size_t>(rows), 0);
+    if (GetDIBits(dc, bitmap, 0, static_cast<UINT>(rows), bits_.data(),
+                  reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) != rows) {
+      return false;
+    }
+    // Which bit value is white is told by the colour table that comes back.
+    one_is_white_ = info.colors[1].rgbRed != 0;
+    return true;
+  }
+
+  bool IsWhite(int x, int y) const {
+    const uint8_t byte = bits_[static_cast<size_t>(y) * stride_ + static_cast<size_t>(x) / 8];
+    const bool bit = (byte & (0x80 >> (x % 8))) != 0;
+    return bit == one_is_white_;
+  }
+
+ private:
+  std::vector<uint8_t> bits_;
+  size_t stride_ = 0;
+  bool one_is_white_ = true;
+};
+
+bool HasAlphaChannel(const Pixels& image) {
+  return std::any_of(image.argb.begin(), image.argb.end(),
+                     [](uint32_t pixel) { return (pixel & kOpaque) != 0; });
+}
+
+// The base icon's own pixels, at its own size. An icon with an alpha channel
+// keeps it as it is. One without (fewer than 32 bits, or a 32-bit image whose
+// alpha is all zero, which the system draws through its mask; a monochrome
+// icon) is opaque where its AND mask shows the image and clear elsewhere: its
+// mask's inverting pixels have no equivalent in an image with alpha.
+std::optional<Pixels> ReadBaseImage(HICON icon) {
   ICONINFO info{};
-  if (!GetIconInfo(icon, &info)) return false;
+  if (!GetIconInfo(icon, &info)) return std::nullopt;
   const talvor::UniqueGdiObject color(info.hbmColor);
   const talvor::UniqueGdiObject mask(info.hbmMask);
   BITMAP bitmap{};
-  if (GetObjectW(color ? color.get() : mask.get(), sizeof(bitmap), &bitmap) == 0) return false;
-  width = bitmap.bmWidth;
-  height = color ? bitmap.bmHeight : bitmap.bmHeight / 2;
-  return true;
+  if (GetObjectW(color ? color.get() : mask.get(), sizeof(bitmap), &bitmap) == 0) {
+    return std::nullopt;
+  }
+  Pixels image;
+  image.width = bitmap.bmWidth;
+  // A monochrome icon stacks its AND and XOR masks in one bitmap.
+  image.height = color ? bitmap.bmHeight : bitmap.bmHeight / 2;
+  if (image.width <= 0 || image.height <= 0 || !mask) return std::nullopt;
+  image.argb.assign(static_cast<size_t>(image.width) * static_cast<size_t>(image.height), 0);
+
+  const talvor::ScopedGetDc screen(nullptr);
+  if (!screen) return std::nullopt;
+  if (color) {
+    if (!ReadRows32(screen.get(), static_cast<HBITMAP>(color.get()), image.width, image.height,
+                    image.argb.data())) {
+      return std::nullopt;
+    }
+    if (bitmap.bmBitsPixel == 32 && HasAlphaChannel(image)) return image;
+  }
+
+  MaskBits masks;
+  const int mask_rows = color ? image.height : image.height * 2;
+  if (!masks.Read(screen.get(), static_cast<HBITMAP>(mask.get()), image.width, mask_rows)) {
+    return std::nullopt;
+  }
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      uint32_t& pixel = image.At(x, y);
+      if (masks.IsWhite(x, y)) {
+        pixel = 0;  // the AND mask keeps the background here
+      } else if (color) {
+        pixel |= kOpaque;
+      } else {
+        pixel = masks.IsWhite(x, y + image.height) ? 0xFFFFFFFFu : kOpaque;
+      }
+    }
+  }
+  return image;
 }
 
-talvor::UniqueGdiObject CreateTopDownDib(HDC dc, int width, int height, void** pixels) {
+// Paints the ring and the dot over the image, opaque, pixel by pixel from
+// their circles: no drawing call decides the badge's colour or alpha.
+void PaintBadge(Pixels& image, COLORREF badge_color) {
+  const BadgeGeometry badge = BadgeGeometryFor(image.width, image.height);
+  const uint32_t ring = OpaqueDibPixel(kBadgeRingColor);
+  const uint32_t dot = OpaqueDibPixel(badge_color);
+  const int top = std::max(static_cast<int>(badge.ring.top), 0);
+  const int bottom = std::min(static_cast<int>(badge.ring.bottom), image.height);
+  const int left = std::max(static_cast<int>(badge.ring.left), 0);
+  const int right = std::min(static_cast<int>(badge.ring.right), image.width);
+  for (int y = top; y < bottom; ++y) {
+    for (int x = left; x < right; ++x) {
+      if (CircleCovers(badge.dot, x, y)) {
+        image.At(x, y) = dot;
+      } else if (CircleCovers(badge.ring, x, y)) {
+        image.At(x, y) = ring;
+      }
+    }
+  }
+}
+
+talvor::UniqueGdiObject CreateTopDownDib(int width, int height, void** pixels) {
   BITMAPV5HEADER header{};
   header.bV5Size = sizeof(header);
   header.bV5Width = width;
@@ -230,111 +394,42 @@ talvor::UniqueGdiObject CreateTopDownDib(HDC dc, int width, int height, void** p
   header.bV5GreenMask = 0x0000FF00;
   header.bV5BlueMask = 0x000000FF;
   header.bV5AlphaMask = 0xFF000000;
+  const talvor::ScopedGetDc screen(nullptr);
+  if (!screen) return {};
   return talvor::UniqueGdiObject(CreateDIBSection(
-      dc, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, pixels, nullptr, 0));
+      screen.get(), reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, pixels, nullptr, 0));
 }
 
-// GDI leaves the alpha byte of every pixel it draws at 0. In an image with
-// per-pixel alpha that would make the badge a transparent hole, so the badge
-// area is marked opaque before drawing and, afterwards, the pixels that were
-// not drawn get their own alpha back.
-class BadgeAlphaKeeper {
- public:
-  BadgeAlphaKeeper(uint32_t* pixels, int width, int height, const RECT& badge)
-      : pixels_(pixels),
-        width_(width),
-        area_{std::max(badge.left, 0L), std::max(badge.top, 0L),
-              std::min(badge.right, static_cast<LONG>(width)),
-              std::min(badge.bottom, static_cast<LONG>(height))} {
-    GdiFlush();
-    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-    active_ = std::any_of(pixels, pixels + count, [](uint32_t pixel) { return Alpha(pixel) != 0; });
-    if (!active_) return;
-    ForEachBadgePixel([this](uint32_t& pixel) {
-      saved_alpha_.push_back(Alpha(pixel));
-      pixel |= kOpaque;
-    });
-  }
-
-  // Call once the badge is drawn.
-  void Settle() {
-    if (!active_) return;
-    GdiFlush();
-    size_t index = 0;
-    ForEachBadgePixel([this, &index](uint32_t& pixel) {
-      const uint32_t saved = saved_alpha_[index++];
-      if (Alpha(pixel) == 0) {
-        pixel |= kOpaque;
-      } else {
-        pixel = (pixel & ~kOpaque) | (saved << 24);
-      }
-    });
-  }
-
- private:
-  static constexpr uint32_t kOpaque = 0xFF000000u;
-  static uint32_t Alpha(uint32_t pixel) { return pixel >> 24; }
-
-  template <typename Action>
-  void ForEachBadgePixel(Action action) {
-    for (LONG y = area_.top; y < area_.bottom; ++y) {
-      for (LONG x = area_.left; x < area_.right; ++x) {
-        action(pixels_[static_cast<size_t>(y) * static_cast<size_t>(width_) +
-                       static_cast<size_t>(x)]);
-      }
-    }
-  }
-
-  uint32_t* pixels_;
-  int width_;
-  RECT area_;
-  bool active_ = false;
-  std::vector<uint32_t> saved_alpha_;
-};
-
-void DrawFilledEllipse(HDC dc, const RECT& bounds, COLORREF color) {
-  const talvor::UniqueGdiObject pen(CreatePen(PS_SOLID, 1, color));
-  const talvor::UniqueGdiObject brush(CreateSolidBrush(color));
-  const talvor::ScopedSelectObject select_pen(dc, pen.get());
-  const talvor::ScopedSelectObject select_brush(dc, brush.get());
-  Ellipse(dc, bounds.left, bounds.top, bounds.right, bounds.bottom);
+// A mask that lets everything through: the colour image's alpha decides.
+talvor::UniqueGdiObject CreateClearMask(int width, int height) {
+  const size_t stride = static_cast<size_t>((width + 15) / 16) * 2;  // rows of whole words
+  const std::vector<uint8_t> bits(stride * static_cast<size_t>(height), 0xFF);
+  return talvor::UniqueGdiObject(CreateBitmap(width, height, 1, 1, bits.data()));
 }
+
+HICON AssembleWithSystem(ICONINFO& info) { return CreateIconIndirect(&info); }
 
 }  // namespace
 
 talvor::UniqueIcon CreateBadgedIcon(HICON base_icon, COLORREF badge_color) {
-  int width = 0;
-  int height = 0;
-  if (!ReadIconSize(base_icon, width, height)) return {};
+  return CreateBadgedIcon(base_icon, badge_color, &AssembleWithSystem);
+}
 
-  talvor::UniqueMemoryDc color_dc;
-  talvor::UniqueMemoryDc mask_dc;
-  talvor::UniqueGdiObject color_bitmap;
-  talvor::UniqueGdiObject mask_bitmap;
-  void* pixels = nullptr;
-  {
-    const talvor::ScopedGetDc screen(nullptr);
-    if (!screen) return {};
-    color_dc.reset(CreateCompatibleDC(screen.get()));
-    mask_dc.reset(CreateCompatibleDC(screen.get()));
-    color_bitmap = CreateTopDownDib(screen.get(), width, height, &pixels);
-    mask_bitmap.reset(CreateBitmap(width, height, 1, 1, nullptr));
-  }
-  if (!color_dc || !mask_dc || !color_bitmap || !mask_bitmap || pixels == nullptr) return {};
+talvor::UniqueIcon CreateBadgedIcon(HICON base_icon, COLORREF badge_color,
+                                    const IconAssembler& assemble) {
+  std::optional<Pixels> image = ReadBaseImage(base_icon);
+  if (!image) return {};
+  PaintBadge(*image, badge_color);
 
-  const talvor::ScopedSelectObject select_color(color_dc.get(), color_bitmap.get());
-  const talvor::ScopedSelectObject select_mask(mask_dc.get(), mask_bitmap.get());
-
-  auto* const first = static_cast<uint32_t*>(pixels);
-  std::fill(first, first + static_cast<size_t>(width) * static_cast<size_t>(height), 0u);
-  PatBlt(mask_dc.get(), 0, 0, width, height, WHITENESS);
-  DrawIconEx(color_dc.get(), 0, 0, base_icon, width, height, 0, nullptr, DI_NORMAL);
-
-  const BadgeGeometry badge = BadgeGeometryFor(width, height);
-  BadgeAlphaKeeper alpha(first, width, height, badge.ring);
-  DrawFilledEllipse(color_dc.get(), badge.ring, kBadgeRingColor);
-  DrawFilledEllipse(color_dc.get(), badge.dot, badge_color);
-  alpha.Settle();
+  void* dib_pixels = nullptr;
+  const talvor::UniqueGdiObject color_bitmap = CreateTopDownDib(image->width, image->height,
+                                                                &dib_pixels);
+  const talvor::UniqueGdiObject mask_bitmap = CreateClearMask(image->width, image->height);
+  if (!color_bitmap || !mask_bitmap || dib_pixels == nullptr) return {};
+  std::copy(image->argb.begin(), image->argb.end(), static_cast<uint32_t*>(dib_pixels));
+  // CreateIconIndirect wants bitmaps that no device context holds (these
+  // never were selected into one) and whose drawing is complete.
+  GdiFlush();
 
   ICONINFO icon_info{};
   icon_info.fIcon = TRUE;
@@ -342,5 +437,5 @@ talvor::UniqueIcon CreateBadgedIcon(HICON base_icon, COLORREF badge_color) {
   icon_info.yHotspot = 0;
   icon_info.hbmMask = static_cast<HBITMAP>(mask_bitmap.get());
   icon_info.hbmColor = static_cast<HBITMAP>(color_bitmap.get());
-  return talvor::UniqueIcon(CreateIconIndirect(&icon_info));
+  return talvor::UniqueIcon(assemble(icon_info));
 }

@@ -31,10 +31,17 @@ using TrayCommandHandler = std::function<void(unsigned int command_id)>;
 // program, a recorder in tests.
 using TrayShellNotifier = std::function<BOOL(DWORD message, NOTIFYICONDATAW* data)>;
 
+// Makes the tray's context menu; CreatePopupMenu in the program.
+using PopupMenuFactory = std::function<HMENU()>;
+
+// Makes an icon from its mask and colour bitmaps; CreateIconIndirect in the
+// program, an observer of the bitmaps handed over in tests.
+using IconAssembler = std::function<HICON(ICONINFO& info)>;
+
 class TrayIcon {
  public:
   TrayIcon();
-  explicit TrayIcon(TrayShellNotifier notifier);
+  explicit TrayIcon(TrayShellNotifier notifier, PopupMenuFactory make_menu = &CreatePopupMenu);
   ~TrayIcon();
 
   TrayIcon(const TrayIcon&) = delete;
@@ -60,9 +67,10 @@ class TrayIcon {
   bool HandleCommand(unsigned int command_id);
 
   // Handles the shell's announcement that the taskbar was re-created (after
-  // a restart of the shell): the icon, if it was in the notification area, is
-  // added again with its current image and tooltip. True when `message` is
-  // that announcement.
+  // a restart of the shell, or sent by any program): the icon, if it was
+  // wanted in the notification area, is added again with its current image
+  // and tooltip, or brought up to date where the shell still holds it. True
+  // when `message` is that announcement.
   bool HandleTaskbarCreated(UINT message);
 
   // Takes the icon out of the notification area and drops its images; the
@@ -77,11 +85,16 @@ class TrayIcon {
   bool HasImages() const { return disconnected_icon_ && connected_icon_; }
   HICON CurrentImage() const;
   void DestroyImages();
+  void FillNotifyData(HWND owner);
+  bool AddToNotificationArea();
   void WriteStatus();
   void ShowContextMenu(HWND window);
 
   NOTIFYICONDATAW notify_data_{};
   bool added_ = false;
+  // The shell took the icon since the last Remove; it may still hold it even
+  // when a later re-add failed, so removal asks it to delete the icon.
+  bool shell_took_icon_ = false;
   bool connected_ = false;
   bool can_toggle_ = true;
   std::wstring server_name_;
@@ -89,6 +102,7 @@ class TrayIcon {
   talvor::UniqueIcon connected_icon_;
   TrayCommandHandler command_handler_;
   TrayShellNotifier notifier_;
+  PopupMenuFactory make_menu_;
   UINT taskbar_created_message_ = 0;
   // Where the icon was asked for, until Remove: a refused add is retried.
   HWND pending_owner_ = nullptr;
@@ -98,5 +112,7 @@ class TrayIcon {
 // Draws `base_icon` with a round badge of `badge_color` in a white ring in its
 // lower right corner. Null when the base icon cannot be read or drawing fails.
 talvor::UniqueIcon CreateBadgedIcon(HICON base_icon, COLORREF badge_color);
+talvor::UniqueIcon CreateBadgedIcon(HICON base_icon, COLORREF badge_color,
+                                    const IconAssembler& assemble);
 
 #endif  // TALVOR_RUNNER_TRAY_TRAY_ICON_H_

@@ -59,7 +59,8 @@ void MainWindowTest::MakeWindow(std::wstring pending_tun_launch_path) {
     events_.push_back(
         {engine_.Calls().size(), "Shell_NotifyIconW(" + TrayMessageName(message) + ")"});
     if (on_tray_request_) on_tray_request_(message);
-    return tray_accepts_ ? TRUE : FALSE;
+    notification_area_.SetRunning(tray_accepts_);
+    return notification_area_.Answer(message, *data);
   };
   window_ = std::make_unique<ProbeWindow>(flutter::FlutterProject(L"data"),
                                           std::move(pending_tun_launch_path), std::move(notifier),

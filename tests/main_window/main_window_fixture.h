@@ -15,6 +15,7 @@
 #include "codec/encodable_value.h"
 #include "runner/flutter_window.h"
 #include "tests/fake_engine/fake_engine.h"
+#include "tests/support/fake_notification_area.h"
 
 namespace talvor::test {
 
@@ -61,6 +62,9 @@ class MainWindowTest : public ::testing::Test {
   std::vector<std::string> TrayRequests() const;
 
   FakeEngine engine_;
+  // The shell that answers the tray's requests; while `tray_accepts_` is
+  // false it is not running and forgets its icons.
+  FakeNotificationArea notification_area_;
   bool tray_accepts_ = true;
   std::vector<std::pair<DWORD, NOTIFYICONDATAW>> tray_calls_;
   std::function<void(DWORD)> on_tray_request_;

@@ -12,6 +12,16 @@ namespace {
 constexpr uint32_t kOpaqueBlue = 0xFF1030C0u;
 constexpr uint32_t kWhite = 0x00FFFFFFu;
 
+// Whether two pixels' colours differ by at most one step in each channel
+// (rounding of alpha blending).
+bool Near(uint32_t a, uint32_t b) {
+  for (int shift : {0, 8, 16}) {
+    const int difference = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
+    if (difference < -1 || difference > 1) return false;
+  }
+  return true;
+}
+
 struct BadgeCase {
   int size;
   RECT ring;
@@ -85,8 +95,21 @@ TEST(CreateBadgedIcon, DrawsRingAndDotAtTheirPlaceForCommonSizes) {
   }
 }
 
-// Drawing leaves the badge's alpha at 0; without care the badge would be a
-// hole through which the taskbar shows.
+constexpr uint32_t kBlack = 0x000000u;
+constexpr uint32_t kGreen = 0x22C55Eu;  // RGB(34, 197, 94)
+constexpr uint32_t kGrey = 0x94A3B8u;   // RGB(148, 163, 184)
+
+// Over any background the badge shows opaque: its dot in its colour, its
+// ring white (32-pixel icons).
+void ExpectOpaqueBadgeOver(HICON icon, uint32_t background, uint32_t badge) {
+  const IconPixels shown = RenderOver(icon, 32, background);
+  EXPECT_EQ(Rgb(shown.At(25, 25)), badge) << "the dot";
+  EXPECT_EQ(Rgb(shown.At(20, 25)), kWhite) << "the ring";
+  EXPECT_EQ(Rgb(shown.At(29, 25)), kWhite) << "the ring";
+}
+
+// Drawing calls need not give the badge any alpha; without care it would be
+// a hole through which the taskbar shows.
 TEST(CreateBadgedIcon, BadgeIsVisibleOverTheTaskbarAndTheRestKeepsItsTransparency) {
   constexpr uint32_t kTranslucentBlue = 0x801030C0u;
   constexpr uint32_t kTaskbarGrey = 0x00404040u;
@@ -95,12 +118,97 @@ TEST(CreateBadgedIcon, BadgeIsVisibleOverTheTaskbarAndTheRestKeepsItsTransparenc
   const UniqueIcon badged = CreateBadgedIcon(base.get(), kConnectedBadgeColor);
   ASSERT_TRUE(badged);
 
+  ExpectOpaqueBadgeOver(badged.get(), kTaskbarGrey, kGreen);
   const IconPixels shown = RenderOver(badged.get(), 32, kTaskbarGrey);
-  EXPECT_EQ(Rgb(shown.At(25, 25)), DibRgb(kConnectedBadgeColor)) << "the dot";
-  EXPECT_EQ(Rgb(shown.At(20, 25)), kWhite) << "the ring";
   const uint32_t beside_badge = Rgb(shown.At(29, 29));
   EXPECT_NE(beside_badge, kTaskbarGrey) << "the icon is drawn in the badge's corner";
   EXPECT_EQ(beside_badge, Rgb(shown.At(2, 2))) << "and as translucent there as elsewhere";
+  // Straight, not premultiplied, colour: the base's translucent pixels are
+  // kept as they were, not darkened by being blended twice.
+  const IconPixels image = ReadColorPixels(badged.get());
+  EXPECT_EQ(image.At(2, 2), kTranslucentBlue);
+  EXPECT_EQ(image.At(29, 29), kTranslucentBlue);
+}
+
+// An icon without an alpha channel is drawn as its mask says: opaque where the
+// mask shows the image, clear where it does not; never see-through, never
+// inverted. Each is checked over black and over white.
+TEST(CreateBadgedIcon, IconsWithoutAlphaAreOpaqueWithinTheirMask) {
+  struct Case {
+    const char* name;
+    UniqueIcon base;
+    uint32_t body;
+  };
+  Case cases[] = {{"24-bit", Make24BitIcon(32, 0x1030C0u), 0x1030C0u},
+                  {"monochrome", MakeMonochromeIcon(32), kWhite}};
+  for (Case& base_case : cases) {
+    ASSERT_TRUE(base_case.base) << base_case.name;
+    const UniqueIcon badged = CreateBadgedIcon(base_case.base.get(), kDisconnectedBadgeColor);
+    ASSERT_TRUE(badged) << base_case.name;
+    for (uint32_t background : {kBlack, kWhite}) {
+      SCOPED_TRACE(std::string(base_case.name) + " over " + std::to_string(background));
+      const IconPixels shown = RenderOver(badged.get(), 32, background);
+      EXPECT_EQ(Rgb(shown.At(24, 4)), base_case.body) << "the image";
+      EXPECT_EQ(Rgb(shown.At(4, 24)), base_case.body) << "the image";
+      EXPECT_EQ(Rgb(shown.At(4, 4)), background) << "the clear quarter";
+      ExpectOpaqueBadgeOver(badged.get(), background, kGrey);
+    }
+  }
+}
+
+// The system's application icon, which the tray falls back on, looks the same
+// with the badge as without it outside the badge.
+TEST(CreateBadgedIcon, SystemFallbackIconIsDrawnAsTheSystemDrawsIt) {
+  const HICON system_icon = LoadIconW(nullptr, IDI_APPLICATION);
+  ASSERT_NE(system_icon, nullptr);
+  const UniqueIcon badged = CreateBadgedIcon(system_icon, kConnectedBadgeColor);
+  ASSERT_TRUE(badged);
+  ASSERT_EQ(ReadColorPixels(badged.get()).width, 32) << "the checks below assume 32 px";
+
+  for (uint32_t background : {kBlack, kWhite}) {
+    SCOPED_TRACE("over " + std::to_string(background));
+    const IconPixels plain = RenderOver(system_icon, 32, background);
+    const IconPixels shown = RenderOver(badged.get(), 32, background);
+    int differing = 0;
+    for (int y = 0; y < 32; ++y) {
+      for (int x = 0; x < 32; ++x) {
+        if (x >= 20 && y >= 20) continue;  // the badge's square
+        if (!Near(shown.At(x, y), plain.At(x, y))) ++differing;
+      }
+    }
+    EXPECT_EQ(differing, 0);
+    ExpectOpaqueBadgeOver(badged.get(), background, kGreen);
+  }
+}
+
+// Whether `bitmap` can be selected into a device context, which a bitmap that
+// another device context holds cannot.
+bool IsOutOfAnyDeviceContext(HBITMAP bitmap) {
+  const ScopedGetDc screen(nullptr);
+  const UniqueMemoryDc dc(CreateCompatibleDC(screen.get()));
+  const HGDIOBJ previous = SelectObject(dc.get(), bitmap);
+  if (previous == nullptr || previous == HGDI_ERROR) return false;
+  SelectObject(dc.get(), previous);
+  return true;
+}
+
+TEST(CreateBadgedIcon, IconIsMadeFromFinishedBitmapsOutsideAnyDeviceContext) {
+  const UniqueIcon base = MakeSolidIcon(32, kOpaqueBlue);
+  bool color_free = false;
+  bool mask_free = false;
+  uint32_t dot = 0;
+  const UniqueIcon badged =
+      CreateBadgedIcon(base.get(), kConnectedBadgeColor, [&](ICONINFO& info) -> HICON {
+        color_free = IsOutOfAnyDeviceContext(info.hbmColor);
+        mask_free = IsOutOfAnyDeviceContext(info.hbmMask);
+        const HICON icon = CreateIconIndirect(&info);
+        dot = Rgb(ReadColorPixels(icon).At(25, 25));
+        return icon;
+      });
+  ASSERT_TRUE(badged);
+  EXPECT_TRUE(color_free);
+  EXPECT_TRUE(mask_free);
+  EXPECT_EQ(dot, kGreen);
 }
 
 TEST(CreateBadgedIcon, MonochromeIconGivesHalfTheMaskHeight) {

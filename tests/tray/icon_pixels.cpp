@@ -33,6 +33,19 @@ UniqueGdiObject CreateMaskBitmap(int width, int height, bool value) {
   return UniqueGdiObject(CreateBitmap(width, height, 1, 1, bits.data()));
 }
 
+// Bytes per row of a 1-bit bitmap given to CreateBitmap (whole 16-bit words).
+size_t MaskStride(int width) { return static_cast<size_t>((width + 15) / 16) * 2; }
+
+// Sets the bits of the top left quarter of a `size` x `size` 1-bit bitmap.
+void SetTopLeftQuarter(std::vector<uint8_t>& bits, int size) {
+  for (int y = 0; y < size / 2; ++y) {
+    for (int x = 0; x < size / 2; ++x) {
+      bits[static_cast<size_t>(y) * MaskStride(size) + static_cast<size_t>(x) / 8] |=
+          static_cast<uint8_t>(0x80 >> (x % 8));
+    }
+  }
+}
+
 }  // namespace
 
 UniqueIcon MakeSolidIcon(int size, uint32_t argb) {
@@ -49,9 +62,10 @@ UniqueIcon MakeSolidIcon(int size, uint32_t argb) {
 }
 
 UniqueIcon MakeMonochromeIcon(int size) {
-  // Upper half: the AND mask (opaque everywhere); lower half: the XOR mask.
-  const size_t stride = static_cast<size_t>((size + 15) / 16) * 2;
+  // Upper half: the AND mask; lower half: the XOR mask (white).
+  const size_t stride = MaskStride(size);
   std::vector<uint8_t> bits(stride * static_cast<size_t>(size) * 2, 0x00);
+  SetTopLeftQuarter(bits, size);
   std::fill(bits.begin() + static_cast<std::ptrdiff_t>(stride * static_cast<size_t>(size)),
             bits.end(), 0xFF);
   const UniqueGdiObject mask(CreateBitmap(size, size * 2, 1, 1, bits.data()));
@@ -59,6 +73,39 @@ UniqueIcon MakeMonochromeIcon(int size) {
   info.fIcon = TRUE;
   info.hbmMask = static_cast<HBITMAP>(mask.get());
   return UniqueIcon(CreateIconIndirect(&info));
+}
+
+UniqueIcon Make24BitIcon(int size, uint32_t rgb) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = size;
+  info.bmiHeader.biHeight = -size;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  const ScopedGetDc screen(nullptr);
+  const UniqueGdiObject color(
+      CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!color) return {};
+  const size_t stride = (static_cast<size_t>(size) * 3 + 3) / 4 * 4;
+  auto* const rows = static_cast<uint8_t*>(bits);
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      uint8_t* pixel = rows + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3;
+      pixel[0] = static_cast<uint8_t>(rgb);
+      pixel[1] = static_cast<uint8_t>(rgb >> 8);
+      pixel[2] = static_cast<uint8_t>(rgb >> 16);
+    }
+  }
+  std::vector<uint8_t> mask_bits(MaskStride(size) * static_cast<size_t>(size), 0x00);
+  SetTopLeftQuarter(mask_bits, size);
+  const UniqueGdiObject mask(CreateBitmap(size, size, 1, 1, mask_bits.data()));
+  ICONINFO icon{};
+  icon.fIcon = TRUE;
+  icon.hbmColor = static_cast<HBITMAP>(color.get());
+  icon.hbmMask = static_cast<HBITMAP>(mask.get());
+  return UniqueIcon(CreateIconIndirect(&icon));
 }
 
 IconPixels ReadColorPixels(HICON icon) {

@@ -34,8 +34,13 @@ constexpr uint32_t Alpha(uint32_t pixel) { return pixel >> 24; }
 // A square 32-bit icon whose every pixel is `argb` (straight alpha).
 UniqueIcon MakeSolidIcon(int size, uint32_t argb);
 
-// A square monochrome icon (no colour bitmap): its mask is twice as high.
+// A square monochrome icon (no colour bitmap; its mask is twice as high):
+// white, with the top left quarter clear.
 UniqueIcon MakeMonochromeIcon(int size);
+
+// A square icon with a 24-bit colour bitmap, so without alpha: `rgb`, with the
+// top left quarter clear by its mask.
+UniqueIcon Make24BitIcon(int size, uint32_t rgb);
 
 // The icon's colour bitmap as 32-bit pixels; empty when it has none.
 IconPixels ReadColorPixels(HICON icon);

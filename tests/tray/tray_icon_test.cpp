@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "runner/tray/tray_icon.h"
+#include "tests/support/fake_notification_area.h"
+#include "tests/support/wine_tray.h"
 #include "tests/tray/icon_pixels.h"
 
 namespace talvor::test {
@@ -13,31 +15,9 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-// Records every request that would go to the notification area and answers
-// it with `accept`.
-class ShellRecorder {
- public:
-  struct Call {
-    DWORD message;
-    NOTIFYICONDATAW data;
-  };
-
-  TrayShellNotifier Notifier() {
-    return [this](DWORD message, NOTIFYICONDATAW* data) {
-      calls.push_back({message, *data});
-      return accept ? TRUE : FALSE;
-    };
-  }
-
-  std::vector<DWORD> Messages() const {
-    std::vector<DWORD> messages;
-    for (const Call& call : calls) messages.push_back(call.message);
-    return messages;
-  }
-
-  std::vector<Call> calls;
-  bool accept = true;
-};
+constexpr DWORD kAdd = NIM_ADD;
+constexpr DWORD kModify = NIM_MODIFY;
+constexpr DWORD kDelete = NIM_DELETE;
 
 std::wstring Tooltip(const NOTIFYICONDATAW& data) { return data.szTip; }
 
@@ -48,24 +28,37 @@ uint32_t BadgeColorOf(HICON image) {
   return Rgb(pixels.At(25, 25));
 }
 
+// Whether `icon` is still a live icon (not destroyed).
+bool IconExists(HICON icon) {
+  ICONINFO info{};
+  if (!GetIconInfo(icon, &info)) return false;
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return true;
+}
+
+UINT TaskbarCreatedMessage() { return RegisterWindowMessageW(L"TaskbarCreated"); }
+
 class TrayIconTest : public ::testing::Test {
  protected:
   TrayIconTest() : base_icon_(MakeSolidIcon(32, 0xFF1030C0u)), tray_(shell_.Notifier()) {}
 
-  // Any window will do as the owner: requests are recorded, not sent.
+  // Any window will do as the owner: requests go to the fake shell.
   HWND Owner() const { return GetDesktopWindow(); }
 
-  const NOTIFYICONDATAW& LastData() const { return shell_.calls.back().data; }
+  const NOTIFYICONDATAW& LastData() const { return shell_.requests.back().data; }
+  // The icon as the fake shell shows it now.
+  const NOTIFYICONDATAW& Shown() const { return shell_.Shown(Owner(), kTrayIconId); }
 
   UniqueIcon base_icon_;
-  ShellRecorder shell_;
+  FakeNotificationArea shell_;
   TrayIcon tray_;
 };
 
 TEST_F(TrayIconTest, CreateAddsTheGreyIconWithTheProductName) {
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
 
-  ASSERT_THAT(shell_.Messages(), ElementsAre(static_cast<DWORD>(NIM_ADD)));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
   const NOTIFYICONDATAW& data = LastData();
   EXPECT_EQ(data.cbSize, 976u) << "the full current structure of a 64-bit build";
   EXPECT_EQ(data.hWnd, Owner());
@@ -81,7 +74,7 @@ TEST_F(TrayIconTest, TooltipNamesStateAndServer) {
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
 
   tray_.UpdateStatus(true, true, L"Amsterdam");
-  EXPECT_EQ(shell_.calls.back().message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(shell_.requests.back().message, kModify);
   EXPECT_EQ(LastData().uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
   EXPECT_EQ(Tooltip(LastData()), L"Talvor VPN \u2014 Подключено (Amsterdam)");
   EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kConnectedBadgeColor));
@@ -93,26 +86,53 @@ TEST_F(TrayIconTest, TooltipNamesStateAndServer) {
   EXPECT_EQ(Tooltip(LastData()), L"Talvor VPN \u2014 Отключено");
   EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kDisconnectedBadgeColor));
 
-  EXPECT_EQ(shell_.calls.size(), 4u);
+  EXPECT_EQ(shell_.requests.size(), 4u);
 }
 
-TEST_F(TrayIconTest, LongServerNameIsCutAt127Characters) {
+// The texts as UTF-16 code units, so that a compiler that misreads the
+// sources' encoding cannot make the product and the test agree on mojibake.
+TEST_F(TrayIconTest, TooltipTextsAreTheseCodeUnits) {
+  const std::wstring connected_oslo = {
+      0x0054, 0x0061, 0x006C, 0x0076, 0x006F, 0x0072, 0x0020, 0x0056, 0x0050, 0x004E,  // Talvor VPN
+      0x0020, 0x2014, 0x0020,                                                          // " — "
+      0x041F, 0x043E, 0x0434, 0x043A, 0x043B, 0x044E, 0x0447, 0x0435, 0x043D, 0x043E,  // Подключено
+      0x0020, 0x0028, 0x004F, 0x0073, 0x006C, 0x006F, 0x0029};                         // " (Oslo)"
+  const std::wstring disconnected = {
+      0x0054, 0x0061, 0x006C, 0x0076, 0x006F, 0x0072, 0x0020, 0x0056, 0x0050, 0x004E,
+      0x0020, 0x2014, 0x0020,
+      0x041E, 0x0442, 0x043A, 0x043B, 0x044E, 0x0447, 0x0435, 0x043D, 0x043E};  // Отключено
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
-  const std::wstring server(200, L'x');
 
-  tray_.UpdateStatus(true, true, server);
+  tray_.UpdateStatus(true, true, L"Oslo");
+  EXPECT_EQ(Tooltip(LastData()), connected_oslo);
+  tray_.UpdateStatus(false, true, L"Oslo");
+  EXPECT_EQ(Tooltip(LastData()), disconnected);
+}
 
-  const std::wstring full = L"Talvor VPN \u2014 Подключено (" + server + L")";
-  EXPECT_EQ(Tooltip(LastData()), full.substr(0, 127));
+TEST_F(TrayIconTest, LongTooltipIsCutAt127UnitsNeverInsideACharacter) {
+  ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
+  const std::wstring prefix = L"Talvor VPN \u2014 Подключено (";  // 25 units
+  ASSERT_EQ(prefix.size(), 25u);
+
+  tray_.UpdateStatus(true, true, std::wstring(200, L'x'));
+  EXPECT_EQ(Tooltip(LastData()), prefix + std::wstring(102, L'x'));
+
+  // U+1F600 is two units; here they would be units 127 and 128: left out.
+  tray_.UpdateStatus(true, true, std::wstring(101, L'x') + L"\U0001F600" + L"tail");
+  EXPECT_EQ(Tooltip(LastData()), prefix + std::wstring(101, L'x'));
+
+  // Here they are units 126 and 127: they fit.
+  tray_.UpdateStatus(true, true, std::wstring(100, L'x') + L"\U0001F600" + L"tail");
+  EXPECT_EQ(Tooltip(LastData()), prefix + std::wstring(100, L'x') + L"\U0001F600");
 }
 
 TEST_F(TrayIconTest, StatusBeforeCreateIsKeptForCreate) {
   tray_.UpdateStatus(true, true, L"Oslo");
-  EXPECT_THAT(shell_.calls, IsEmpty());
+  EXPECT_THAT(shell_.requests, IsEmpty());
 
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
 
-  ASSERT_THAT(shell_.Messages(), ElementsAre(static_cast<DWORD>(NIM_ADD)));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
   EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kConnectedBadgeColor));
   EXPECT_EQ(Tooltip(LastData()), L"Talvor VPN");
 }
@@ -123,35 +143,36 @@ TEST_F(TrayIconTest, CreateOnAnAddedIconChangesNothing) {
 
   EXPECT_TRUE(tray_.Create(Owner(), nullptr));
 
-  EXPECT_EQ(shell_.calls.size(), 1u);
+  EXPECT_EQ(shell_.requests.size(), 1u);
   EXPECT_EQ(BadgeColorOf(shown), DibRgb(kDisconnectedBadgeColor)) << "the image still exists";
 }
 
 TEST_F(TrayIconTest, RemoveThenCreateAddsAgainWithTheCurrentState) {
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
   tray_.Remove();
-  EXPECT_EQ(shell_.calls.back().message, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(shell_.requests.back().message, kDelete);
   EXPECT_EQ(LastData().uID, 1u);
+  EXPECT_EQ(shell_.IconCount(), 0u);
   EXPECT_FALSE(tray_.IsInNotificationArea());
 
   tray_.UpdateStatus(true, true, L"Oslo");
   tray_.Remove();
-  EXPECT_EQ(shell_.calls.size(), 2u) << "no requests while removed";
+  EXPECT_EQ(shell_.requests.size(), 2u) << "no requests while removed";
 
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
-  EXPECT_EQ(shell_.calls.back().message, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(shell_.requests.back().message, kAdd);
   EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kConnectedBadgeColor));
   EXPECT_TRUE(tray_.IsInNotificationArea());
 }
 
 TEST_F(TrayIconTest, DestructionRemovesTheAddedIcon) {
-  ShellRecorder shell;
+  FakeNotificationArea shell;
   {
     TrayIcon tray(shell.Notifier());
     ASSERT_TRUE(tray.Create(Owner(), base_icon_.get()));
   }
-  EXPECT_THAT(shell.Messages(),
-              ElementsAre(static_cast<DWORD>(NIM_ADD), static_cast<DWORD>(NIM_DELETE)));
+  EXPECT_THAT(shell.Messages(), ElementsAre(kAdd, kDelete));
+  EXPECT_EQ(shell.IconCount(), 0u);
 }
 
 TEST_F(TrayIconTest, NullBaseIconFallsBackToTheSystemIcon) {
@@ -165,36 +186,65 @@ TEST_F(TrayIconTest, UnreadableBaseIconAddsNothing) {
   destroyed.reset();
 
   EXPECT_FALSE(tray_.Create(Owner(), stale));
-  EXPECT_THAT(shell_.calls, IsEmpty());
+  EXPECT_THAT(shell_.requests, IsEmpty());
   EXPECT_FALSE(tray_.IsInNotificationArea());
 }
 
 TEST_F(TrayIconTest, RefusedAddLeavesTheIconOutAndUpdatesSilent) {
-  shell_.accept = false;
+  shell_.SetRunning(false);
   EXPECT_FALSE(tray_.Create(Owner(), base_icon_.get()));
   EXPECT_FALSE(tray_.IsInNotificationArea());
+  EXPECT_THAT(shell_.Messages(), ElementsAre(kAdd, kModify));
 
   tray_.UpdateStatus(true, true, L"Oslo");
-  EXPECT_EQ(shell_.calls.size(), 1u);
+  tray_.Remove();
+  EXPECT_EQ(shell_.requests.size(), 2u) << "nothing to update or delete";
 
-  shell_.accept = true;
+  shell_.SetRunning(true);
   EXPECT_TRUE(tray_.Create(Owner(), base_icon_.get())) << "a later Create tries again";
 }
 
+// Images exist only while the icon is wanted in the notification area; the
+// handles given to the shell are destroyed once they are of no more use.
+TEST_F(TrayIconTest, ImagesAreReleasedOnAFailedAddOnRemovalAndWhenMadeAgain) {
+  shell_.SetRunning(false);
+  ASSERT_FALSE(tray_.Create(Owner(), base_icon_.get()));
+  EXPECT_FALSE(IconExists(shell_.requests.front().data.hIcon)) << "after a failed add";
+
+  shell_.SetRunning(true);
+  ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
+  const HICON first = LastData().hIcon;
+  ASSERT_TRUE(IconExists(first));
+  tray_.Remove();
+  EXPECT_FALSE(IconExists(first)) << "after removal";
+
+  // Lost by the shell, wanted again: a new Create makes new images.
+  ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
+  const HICON second = LastData().hIcon;
+  shell_.SetRunning(false);
+  tray_.HandleTaskbarCreated(TaskbarCreatedMessage());
+  ASSERT_FALSE(tray_.IsInNotificationArea());
+  ASSERT_TRUE(IconExists(second)) << "kept for the next announcement";
+  shell_.SetRunning(true);
+  ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
+  EXPECT_NE(LastData().hIcon, second);
+  EXPECT_FALSE(IconExists(second)) << "after the images were made again";
+}
+
+// A restarted shell has forgotten the icon: it is added again as it was shown.
 TEST_F(TrayIconTest, TaskbarRecreationAddsTheIconAgainAsItWasShown) {
-  const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
-  ASSERT_NE(taskbar_created, 0u);
-  EXPECT_TRUE(tray_.HandleTaskbarCreated(taskbar_created)) << "before Create";
-  EXPECT_THAT(shell_.calls, IsEmpty());
+  EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage())) << "before Create";
+  EXPECT_THAT(shell_.requests, IsEmpty());
   EXPECT_FALSE(tray_.HandleTaskbarCreated(WM_USER + 7));
 
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
   tray_.UpdateStatus(true, true, L"Oslo");
-  shell_.calls.clear();
+  shell_.Restart();
+  shell_.requests.clear();
 
-  EXPECT_TRUE(tray_.HandleTaskbarCreated(taskbar_created));
+  EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
 
-  ASSERT_THAT(shell_.Messages(), ElementsAre(static_cast<DWORD>(NIM_ADD)));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
   const NOTIFYICONDATAW& data = LastData();
   EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
   EXPECT_EQ(data.uCallbackMessage, 0x0401u);
@@ -205,52 +255,85 @@ TEST_F(TrayIconTest, TaskbarRecreationAddsTheIconAgainAsItWasShown) {
   EXPECT_TRUE(tray_.IsInNotificationArea());
 
   tray_.Remove();
-  shell_.calls.clear();
-  EXPECT_TRUE(tray_.HandleTaskbarCreated(taskbar_created));
-  EXPECT_THAT(shell_.calls, IsEmpty()) << "a removed icon stays removed";
+  shell_.requests.clear();
+  EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
+  EXPECT_THAT(shell_.requests, IsEmpty()) << "a removed icon stays removed";
+}
+
+// The announcement also comes while the shell still holds the icon (a quick
+// restart, or another program sending it): the shell refuses the add, and
+// the icon it holds must go on following the state and leave at the end.
+TEST_F(TrayIconTest, AnnouncementWhileTheShellHoldsTheIconKeepsItCurrentAndRemovable) {
+  ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
+  tray_.UpdateStatus(true, true, L"Oslo");
+  shell_.requests.clear();
+
+  EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd, kModify));
+  EXPECT_FALSE(shell_.requests[0].accepted);
+  EXPECT_EQ(LastData().uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_EQ(Tooltip(Shown()), L"Talvor VPN \u2014 Подключено (Oslo)");
+  EXPECT_EQ(BadgeColorOf(Shown().hIcon), DibRgb(kConnectedBadgeColor));
+  EXPECT_TRUE(tray_.IsInNotificationArea());
+
+  tray_.UpdateStatus(false, true, L"Oslo");
+  EXPECT_EQ(Tooltip(Shown()), L"Talvor VPN \u2014 Отключено") << "the badge and tooltip follow";
+  EXPECT_EQ(BadgeColorOf(Shown().hIcon), DibRgb(kDisconnectedBadgeColor));
+
+  tray_.Remove();
+  EXPECT_EQ(shell_.IconCount(), 0u) << "no icon is left behind";
 }
 
 TEST_F(TrayIconTest, TaskbarRecreationThatFailsIsRetriedWithTheLatestState) {
-  const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
 
-  shell_.accept = false;
-  EXPECT_TRUE(tray_.HandleTaskbarCreated(taskbar_created));
+  shell_.SetRunning(false);
+  EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
   EXPECT_FALSE(tray_.IsInNotificationArea()) << "the owner must not hide to a missing icon";
 
-  shell_.calls.clear();
+  shell_.requests.clear();
   tray_.UpdateStatus(true, false, L"Riga");
-  EXPECT_THAT(shell_.calls, IsEmpty());
+  EXPECT_THAT(shell_.requests, IsEmpty());
 
-  shell_.accept = true;
-  EXPECT_TRUE(tray_.HandleTaskbarCreated(taskbar_created));
-  ASSERT_THAT(shell_.Messages(), ElementsAre(static_cast<DWORD>(NIM_ADD)));
-  EXPECT_EQ(Tooltip(LastData()), L"Talvor VPN \u2014 Подключено (Riga)");
-  EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kConnectedBadgeColor));
+  shell_.SetRunning(true);
+  EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
+  EXPECT_EQ(Tooltip(Shown()), L"Talvor VPN \u2014 Подключено (Riga)");
+  EXPECT_EQ(BadgeColorOf(Shown().hIcon), DibRgb(kConnectedBadgeColor));
   EXPECT_TRUE(tray_.IsInNotificationArea());
 }
 
+TEST_F(TrayIconTest, RemovalIsAskedForWhenTheShellOnceTookTheIcon) {
+  ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
+  shell_.SetRunning(false);
+  tray_.HandleTaskbarCreated(TaskbarCreatedMessage());
+  ASSERT_FALSE(tray_.IsInNotificationArea());
+  shell_.requests.clear();
+
+  tray_.Remove();
+  EXPECT_THAT(shell_.Messages(), ElementsAre(kDelete));
+}
+
 TEST_F(TrayIconTest, FirstAddRefusedByTheShellIsMadeWhenTheTaskbarAppears) {
-  const UINT taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
-  shell_.accept = false;
+  shell_.SetRunning(false);
   EXPECT_FALSE(tray_.Create(Owner(), base_icon_.get()));
   tray_.UpdateStatus(true, true, L"Oslo");
 
-  shell_.accept = true;
-  shell_.calls.clear();
-  EXPECT_TRUE(tray_.HandleTaskbarCreated(taskbar_created));
-  ASSERT_THAT(shell_.Messages(), ElementsAre(static_cast<DWORD>(NIM_ADD)));
-  EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kConnectedBadgeColor));
+  shell_.SetRunning(true);
+  shell_.requests.clear();
+  EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
+  EXPECT_EQ(BadgeColorOf(Shown().hIcon), DibRgb(kConnectedBadgeColor));
   EXPECT_TRUE(tray_.IsInNotificationArea());
 
   tray_.Remove();
-  shell_.accept = false;
+  shell_.SetRunning(false);
   EXPECT_FALSE(tray_.Create(Owner(), base_icon_.get()));
   tray_.Remove();
-  shell_.accept = true;
-  shell_.calls.clear();
-  EXPECT_TRUE(tray_.HandleTaskbarCreated(taskbar_created));
-  EXPECT_THAT(shell_.calls, IsEmpty()) << "a removed icon is not asked for again";
+  shell_.SetRunning(true);
+  shell_.requests.clear();
+  EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
+  EXPECT_THAT(shell_.requests, IsEmpty()) << "a removed icon is not asked for again";
 }
 
 TEST_F(TrayIconTest, CallbackMessagesRouteOnlyTheIconsDoubleClick) {
@@ -268,7 +351,8 @@ TEST_F(TrayIconTest, CallbackMessagesRouteOnlyTheIconsDoubleClick) {
   EXPECT_TRUE(tray_.HandleCallbackMessage(window, 1, MAKELPARAM(WM_LBUTTONDBLCLK, 3)));
   EXPECT_THAT(commands, ElementsAre(kTrayCommandOpen));
 
-  TrayIcon without_handler(ShellRecorder().Notifier());
+  FakeNotificationArea shell;
+  TrayIcon without_handler(shell.Notifier());
   EXPECT_TRUE(without_handler.HandleCallbackMessage(window, 1, WM_LBUTTONDBLCLK));
 }
 
@@ -288,20 +372,42 @@ TEST_F(TrayIconTest, TrayCommandsReachTheHandlerOthersDoNot) {
   EXPECT_THAT(second, ElementsAre(40001u, 40002u, 40003u));
 }
 
-// The program's own path, through the real notification area.
-TEST(TrayIconShell, AddsAndRemovesTheIcon) {
+std::string Describe(HWND icon) {
+  std::string tooltip;
+  for (wchar_t unit : TrayIconTooltip(icon)) tooltip += unit < 0x80 ? static_cast<char>(unit) : '?';
+  return "tooltip '" + tooltip + "', badge " + ToString(TrayIconBadge(icon));
+}
+
+// The program's own path through Wine's notification area, seen from outside:
+// the icon shows the state, survives the taskbar's announcement while the
+// shell holds it, and goes away on removal.
+TEST(TrayIconShell, ShowsTheStateThroughTheAnnouncementAndLeavesOnRemoval) {
   const UniqueIcon base = MakeSolidIcon(32, 0xFF1030C0u);
-  const HWND owner = CreateWindowExW(0, L"STATIC", L"tray owner", WS_OVERLAPPED, 0, 0, 10, 10,
-                                     nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  ASSERT_NE(owner, nullptr);
-  const UniqueWindow owner_window(owner);
+  const UniqueWindow owner(CreateWindowExW(0, L"STATIC", L"tray owner", WS_OVERLAPPED, 0, 0, 10,
+                                           10, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                           nullptr));
+  ASSERT_TRUE(owner);
+  const TrayIconWatch watch;
   TrayIcon tray;
 
-  ASSERT_TRUE(tray.Create(owner, base.get()));
-  EXPECT_TRUE(tray.IsInNotificationArea());
+  ASSERT_TRUE(tray.Create(owner.get(), base.get()));
+  const HWND icon = watch.WaitForNewIcon();
+  ASSERT_NE(icon, nullptr) << "no icon appeared in the notification area";
+  EXPECT_TRUE(WaitForTrayIconState(icon, L"Talvor VPN", TrayBadge::kGrey)) << Describe(icon);
+
   tray.UpdateStatus(true, true, L"Oslo");
+  EXPECT_TRUE(WaitForTrayIconState(icon, L"Talvor VPN \u2014 Подключено (Oslo)", TrayBadge::kGreen))
+      << Describe(icon);
+
+  EXPECT_TRUE(tray.HandleTaskbarCreated(TaskbarCreatedMessage()));
+  EXPECT_TRUE(tray.IsInNotificationArea());
+  tray.UpdateStatus(false, true, L"Oslo");
+  EXPECT_TRUE(WaitForTrayIconState(icon, L"Talvor VPN \u2014 Отключено", TrayBadge::kGrey))
+      << Describe(icon);
+  EXPECT_EQ(watch.NewIcons().size(), 1u) << "still one icon";
+
   tray.Remove();
-  EXPECT_FALSE(tray.IsInNotificationArea());
+  EXPECT_TRUE(WaitUntil([&] { return watch.NewIcons().empty(); })) << "the icon stays shown";
 }
 
 }  // namespace

@@ -150,6 +150,33 @@ void PressArrow(HWND menu_window, UINT key) {
 // character the key produces).
 void PressEnter(HWND menu_window) { PostMessageW(menu_window, WM_CHAR, L'\r', 0); }
 
+// The menu texts as UTF-16 code units, so that a compiler that misreads the
+// sources' encoding cannot make the product and the test agree on mojibake.
+const std::wstring kConnect = {0x041F, 0x043E, 0x0434, 0x043A, 0x043B,
+                               0x044E, 0x0447, 0x0438, 0x0442, 0x044C};  // Подключить
+const std::wstring kDisconnect = {0x041E, 0x0442, 0x043A, 0x043B, 0x044E,
+                                  0x0447, 0x0438, 0x0442, 0x044C};  // Отключить
+const std::wstring kOpen = {0x041E, 0x0442, 0x043A, 0x0440, 0x044B, 0x0442, 0x044C};  // Открыть
+const std::wstring kExit = {0x0412, 0x044B, 0x0445, 0x043E, 0x0434};                  // Выход
+
+// Whether a WM_NULL for `window` waits in this thread's queue; takes the
+// window's queued messages out without dispatching them.
+bool TakeQueuedNull(HWND window) {
+  bool found = false;
+  MSG message;
+  while (PeekMessageW(&message, window, 0, 0, PM_REMOVE)) found = found || message.message == WM_NULL;
+  return found;
+}
+
+// A visible top-level window that holds the foreground until the menu opens.
+UniqueWindow MakeForegroundWindow() {
+  UniqueWindow window(CreateWindowExW(0, L"STATIC", L"another program", WS_POPUP | WS_VISIBLE,
+                                      10, 10, 50, 50, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                      nullptr));
+  SetForegroundWindow(window.get());
+  return window;
+}
+
 class TrayMenuTest : public ::testing::Test {
  protected:
   MenuOwner owner_;
@@ -158,16 +185,50 @@ class TrayMenuTest : public ::testing::Test {
 
 TEST_F(TrayMenuTest, DisconnectedOffersToConnect) {
   const auto items = RightClickAndRead(tray_, owner_.get(), [](HWND) {});
-  EXPECT_THAT(items, ElementsAre(Item(40001, L"Подключить"), Separator(),
-                                 Item(40002, L"Открыть"), Item(40003, L"Выход")));
+  EXPECT_THAT(items, ElementsAre(Item(40001, kConnect), Separator(), Item(40002, kOpen),
+                                 Item(40003, kExit)));
   EXPECT_THAT(owner_.Commands(), IsEmpty()) << "closing the menu chooses nothing";
 }
 
 TEST_F(TrayMenuTest, ConnectedWithoutTogglingOffersAGreyedDisconnect) {
   tray_.UpdateStatus(true, false, L"Oslo");
   const auto items = RightClickAndRead(tray_, owner_.get(), [](HWND) {});
-  EXPECT_THAT(items, ElementsAre(Item(40001, L"Отключить", true), Separator(),
-                                 Item(40002, L"Открыть"), Item(40003, L"Выход")));
+  EXPECT_THAT(items, ElementsAre(Item(40001, kDisconnect, true), Separator(), Item(40002, kOpen),
+                                 Item(40003, kExit)));
+}
+
+// The owner is brought forward first, or the menu would not close when the
+// user clicks elsewhere; the menu opens up and to the left of the cursor, as
+// a menu from the taskbar's corner must; the posted WM_NULL lets it close.
+TEST_F(TrayMenuTest, OpensLeftOfAndAboveTheCursorForTheForegroundedOwner) {
+  const UniqueWindow other = MakeForegroundWindow();
+  ASSERT_EQ(GetForegroundWindow(), other.get());
+  ASSERT_TRUE(SetCursorPos(700, 600));
+  HWND foreground = nullptr;
+  RECT menu_frame{};
+  RightClickAndRead(tray_, owner_.get(), [&](HWND menu_window) {
+    foreground = GetForegroundWindow();
+    GetWindowRect(menu_window, &menu_frame);
+  });
+
+  EXPECT_EQ(foreground, owner_.get());
+  EXPECT_EQ(menu_frame.right, 700);
+  EXPECT_EQ(menu_frame.bottom, 600);
+  EXPECT_GT(menu_frame.right - menu_frame.left, 0);
+  EXPECT_TRUE(TakeQueuedNull(owner_.get()));
+}
+
+TEST(TrayMenu, WithoutAMenuTheRightClickIsStillHandled) {
+  int menus_asked = 0;
+  TrayIcon tray([](DWORD, NOTIFYICONDATAW*) { return TRUE; }, [&menus_asked]() -> HMENU {
+    ++menus_asked;
+    return nullptr;
+  });
+  MenuOwner owner;
+
+  EXPECT_TRUE(tray.HandleCallbackMessage(owner.get(), kTrayIconId, WM_RBUTTONUP));
+  EXPECT_EQ(menus_asked, 1);
+  EXPECT_THAT(owner.Commands(), IsEmpty());
 }
 
 TEST_F(TrayMenuTest, ChosenItemArrivesAsACommandToTheOwner) {
