@@ -163,67 +163,25 @@ TEST(TunLaunchScenario, PendingArgumentWithALinkStartsNormallyAndHoldsTheLaunch)
   ExpectCleanEnd(app, *program);
 }
 
-// Paths that a link could smuggle onto the command line: a file the user can
-// reach that is not a pending-launch file of the temporary directory.
-enum class ForeignPath { kOutsideTheTemporaryDirectory, kInASubdirectory, kWithAnotherName };
-
-class ForeignPendingPathScenario : public testing::TestWithParam<ForeignPath> {
- protected:
-  void SetUp() override {
-    subdirectory_ = TemporaryDirectory() / ("talvor-scenario-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(subdirectory_);
-    switch (GetParam()) {
-      case ForeignPath::kOutsideTheTemporaryDirectory:
-        path_ = fs::path(TestExecutableDirectory()) / ("tlp" + std::to_string(GetCurrentProcessId()) + ".tmp");
-        break;
-      case ForeignPath::kInASubdirectory:
-        path_ = subdirectory_ / "tlp1A2B.tmp";
-        break;
-      case ForeignPath::kWithAnotherName:
-        path_ = TemporaryDirectory() / ("talvor-launch-" + std::to_string(GetCurrentProcessId()) + ".json");
-        break;
-    }
-    ASSERT_TRUE(WriteFileBytes(path_, "a file of the user's"));
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove(path_, ignored);
-    fs::remove_all(subdirectory_, ignored);
-  }
-
-  fs::path subdirectory_;
-  fs::path path_;
-};
-
-TEST_P(ForeignPendingPathScenario, IsNeverReadNorDeleted) {
+// A path that a link could smuggle onto the command line: a file the user
+// can reach that is not named like a launch file. (Launch files are taken
+// from any folder: elevated_path_scenarios_test.cpp.)
+TEST(TunLaunchScenario, AFileNamedOtherwiseIsNeverReadNorDeleted) {
+  const fs::path path = TemporaryDirectory() / ("talvor-launch-" + std::to_string(GetCurrentProcessId()) + ".json");
+  ASSERT_TRUE(WriteFileBytes(path, "a file of the user's"));
   AppConnection app;
-  std::optional<ShownProgram> program = StartShown(app, Bundle(), {kPendingLaunchArgument + path_.wstring()});
+  std::optional<ShownProgram> program = StartShown(app, Bundle(), {kPendingLaunchArgument + path.wstring()});
   ASSERT_TRUE(program);
   EXPECT_TRUE(program->entrypoint_arguments.empty()) << Describe(program->entrypoint_arguments);
 
   ExpectSuccess(CallRuntime(app, "hasPendingTunLaunch", program->id()), EncodableValue(false));
   ExpectSuccess(CallRuntime(app, "consumePendingTunLaunch", program->id()), EncodableValue());
-  EXPECT_EQ(ReadFileBytes(path_), "a file of the user's");
-
   PostMessageW(program->window, WM_CLOSE, 0, 0);
   ExpectCleanEnd(app, *program);
+  EXPECT_EQ(ReadFileBytes(path), "a file of the user's") << "neither read nor deleted, at the end either";
+  std::error_code ignored;
+  fs::remove(path, ignored);
 }
-
-INSTANTIATE_TEST_SUITE_P(Paths, ForeignPendingPathScenario,
-                         testing::Values(ForeignPath::kOutsideTheTemporaryDirectory, ForeignPath::kInASubdirectory,
-                                         ForeignPath::kWithAnotherName),
-                         [](const testing::TestParamInfo<ForeignPath>& info) {
-                           switch (info.param) {
-                             case ForeignPath::kOutsideTheTemporaryDirectory:
-                               return "OutsideTheTemporaryDirectory";
-                             case ForeignPath::kInASubdirectory:
-                               return "InASubdirectory";
-                             case ForeignPath::kWithAnotherName:
-                               return "WithAnotherName";
-                           }
-                           return "Unknown";
-                         });
 
 }  // namespace
 }  // namespace talvor::test
