@@ -14,6 +14,7 @@
 #include "runner/elevation/pending_tun_launch.h"
 #include "runner/flutter_window.h"
 #include "runner/installation_checks.h"
+#include "runner/library_search.h"
 #include "runner/url_scheme.h"
 #include "runner/utils.h"
 #include "runner/window_origin.h"
@@ -46,6 +47,7 @@ void RunMessageLoop() {
 }  // namespace
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  RestrictLibrarySearchToSystemFolder();
   const std::vector<std::string> arguments = ReadCommandLineArguments();
   if (HandOffDeepLinkToRunningInstance(arguments)) return EXIT_SUCCESS;
 

@@ -1,8 +1,7 @@
 #include "runner/win32_window.h"
 
-#include <dwmapi.h>
-
 #include "embedding/engine_api.h"
+#include "runner/dwm_window_attribute.h"
 #include "runner/win32_handles.h"
 
 namespace {
@@ -192,7 +191,7 @@ void ApplySystemTheme(HWND window) {
   const std::optional<bool> dark = ReadDarkTitleBarPreference();
   if (!dark) return;
   const BOOL use_dark_mode = *dark ? TRUE : FALSE;
-  DwmSetWindowAttribute(window, kDwmUseImmersiveDarkMode, &use_dark_mode, sizeof(use_dark_mode));
+  SetDwmWindowAttribute(window, kDwmUseImmersiveDarkMode, &use_dark_mode, sizeof(use_dark_mode));
 }
 
 void EnableNonClientScalingIfPresent(HWND window) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "runner/utils.h"
 #include "tests/runner/message_box_watcher.h"
@@ -55,6 +56,70 @@ TEST(LoadCoreLibrary, NamesTheFirstMissingExportAndReleasesTheLibrary) {
   EXPECT_EQ(box->icon, SystemIcon(IDI_ERROR));
   EXPECT_FALSE(library);
   EXPECT_EQ(GetModuleHandleW(path.c_str()), nullptr) << "the library stayed loaded";
+}
+
+// Sets the working directory and puts a folder first on PATH, for the scope.
+class ScopedSearchPlaces {
+ public:
+  explicit ScopedSearchPlaces(const std::wstring& folder) {
+    wchar_t directory[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, directory);
+    previous_directory_ = directory;
+    std::vector<wchar_t> path(32768);
+    path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
+    previous_path_.assign(path.begin(), path.end());
+    SetCurrentDirectoryW(folder.c_str());
+    SetEnvironmentVariableW(L"PATH", (folder + L";" + previous_path_).c_str());
+  }
+  ~ScopedSearchPlaces() {
+    SetCurrentDirectoryW(previous_directory_.c_str());
+    SetEnvironmentVariableW(L"PATH", previous_path_.c_str());
+  }
+  ScopedSearchPlaces(const ScopedSearchPlaces&) = delete;
+  ScopedSearchPlaces& operator=(const ScopedSearchPlaces&) = delete;
+
+ private:
+  std::wstring previous_directory_;
+  std::wstring previous_path_;
+};
+
+// A core library that needs a library of its own (core_neighbour.dll).
+class CoreDependencies : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(GetModuleHandleW(L"core_neighbour.dll"), nullptr) << "left loaded by another test";
+    std::filesystem::copy_file(FixturePath(TALVOR_CORE_NEEDING_NEIGHBOUR), core_);
+  }
+
+  void PlaceNeighbourIn(const ScratchDirectory& folder) {
+    std::filesystem::copy_file(FixturePath(TALVOR_CORE_NEIGHBOUR), folder.File(L"core_neighbour.dll"));
+  }
+
+  ScratchDirectory core_folder_{L"core folder"};
+  ScratchDirectory elsewhere_{L"elsewhere"};
+  std::wstring core_ = core_folder_.File(L"talvor.dll");
+};
+
+TEST_F(CoreDependencies, AreTakenFromTheCoresOwnFolder) {
+  PlaceNeighbourIn(core_folder_);
+  talvor::UniqueModule library;
+  const auto box = RunAnsweringMessageBox([&] { library = LoadCoreLibrary(core_); });
+  EXPECT_FALSE(box.has_value()) << "unexpected box: " << NarrowUtf8(box->text);
+  EXPECT_TRUE(library);
+}
+
+// A program that may run elevated takes nothing from places that anybody
+// may have chosen.
+TEST_F(CoreDependencies, AreNeverTakenFromTheWorkingDirectoryOrPath) {
+  PlaceNeighbourIn(elsewhere_);
+  const ScopedSearchPlaces places(elsewhere_.path());
+  talvor::UniqueModule library;
+  const auto box = RunAnsweringMessageBox([&] { library = LoadCoreLibrary(core_); });
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->text,
+            L"Unable to load talvor.dll.\nMake sure the file is placed next to talvor_app.exe.\n\n"
+            L"Build step: make lib-windows");
+  EXPECT_FALSE(library);
 }
 
 class TunnelDriverCheck : public testing::Test {
