@@ -6,9 +6,7 @@
 #include <string>
 #include <vector>
 
-// Class and title by which a running main window is found.
-inline constexpr wchar_t kMainWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
-inline constexpr wchar_t kMainWindowTitle[] = L"Talvor VPN";
+#include "runner/main_window_identity.h"
 
 // When `arguments` are one deep link and a main window runs, hands the link
 // to it, brings that window forward and returns true: the caller then exits

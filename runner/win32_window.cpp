@@ -2,11 +2,12 @@
 
 #include "embedding/engine_api.h"
 #include "runner/dwm_window_attribute.h"
+#include "runner/main_window_identity.h"
 #include "runner/win32_handles.h"
 
 namespace {
 
-constexpr wchar_t kWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
+constexpr const wchar_t* kWindowClassName = kMainWindowClassName;
 constexpr int kAppIconResource = 101;
 constexpr DWORD kDwmUseImmersiveDarkMode = 20;
 constexpr double kBaseDpi = 96.0;
