@@ -15,6 +15,7 @@
 #include "runner/flutter_window.h"
 #include "runner/installation_checks.h"
 #include "runner/library_search.h"
+#include "runner/startup_marker.h"
 #include "runner/url_scheme.h"
 #include "runner/utils.h"
 #include "runner/window_origin.h"
@@ -48,8 +49,9 @@ void RunMessageLoop() {
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   RestrictLibrarySearchToSystemFolder();
+  StartupMarker startup = StartupMarker::Claim();
   const std::vector<std::string> arguments = ReadCommandLineArguments();
-  if (HandOffDeepLinkToRunningInstance(arguments)) return EXIT_SUCCESS;
+  if (HandOffDeepLinkToRunningInstance(arguments, startup)) return EXIT_SUCCESS;
 
   AttachDiagnosticsConsole();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -77,6 +79,8 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
     CoUninitialize();
     return EXIT_FAILURE;
   }
+  // The window takes links now: starts that wait for it may hand theirs over.
+  startup.Release();
   window.SetQuitWhenDestroyed(true);
   RunMessageLoop();
 
