@@ -281,17 +281,6 @@ TEST_F(RefusedLaunchFileTest, AFileLargerThanAnyPayload) {
   ExpectRefused(path);
 }
 
-TEST_F(RefusedLaunchFileTest, APayloadOfTheLargestSizeIsGiven) {
-  const std::wstring path = scratch_.File(L"tlp4.tmp");
-  std::string payload(16 * 1024 * 1024, 'x');
-  payload.front() = '{';
-  payload.back() = '}';
-  WriteFileBytes(path, payload);
-  PendingTunLaunch launch(path);
-  EXPECT_TRUE(launch.Take() == payload);
-  EXPECT_FALSE(FileExists(path));
-}
-
 OpenedFileFacts RegularFile() {
   OpenedFileFacts facts;
   facts.attributes = FILE_ATTRIBUTE_ARCHIVE;

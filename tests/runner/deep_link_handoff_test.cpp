@@ -280,22 +280,4 @@ TEST(StartupMarker, AMarkerWhoseOwnerEndedWithoutLettingGoIsTakenOver) {
   EXPECT_TRUE(marker.owned());
 }
 
-TEST(StartupMarker, IsOwnedByTheFirstClaimUntilReleased) {
-  const std::wstring name = TestMarkerName();
-  StartupMarker first = StartupMarker::Claim(name);
-  EXPECT_TRUE(first.owned());
-  std::optional<bool> second_owned;
-  std::thread([&] { second_owned = StartupMarker::Claim(name).owned(); }).join();
-  EXPECT_EQ(second_owned, false);
-  first.Release();
-  std::thread([&] { second_owned = StartupMarker::Claim(name).owned(); }).join();
-  EXPECT_EQ(second_owned, true);
-}
-
-TEST(StartupMarker, IsNamedForThisUserInThisSession) {
-  const std::wstring user = CurrentUserSidText();
-  ASSERT_EQ(user.compare(0, 4, L"S-1-"), 0);
-  EXPECT_EQ(StartupMarkerName(), L"Local\\TalvorVPN.Startup." + user);
-}
-
 }  // namespace

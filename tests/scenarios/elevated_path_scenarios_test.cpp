@@ -129,15 +129,19 @@ std::wstring Lower(std::wstring text) {
 TEST(PlantedLibraryScenario, ALibraryBesideTheProgramIsNeverLoaded) {
   std::optional<BundleCopy> installation = BundleCopy::Make(Bundle());
   ASSERT_TRUE(installation);
-  const fs::path planted = *installation / "dwmapi.dll";
-  fs::copy_file(fs::path(TestExecutableDirectory()) / "planted_library.dll", planted);
-  const fs::path loaded_marker = *installation / "dwmapi.dll.loaded";
+  // dwmapi.dll: the program calls it; shcore.dll: the engine loads it by name.
+  const std::vector<std::string> planted = {"dwmapi.dll", "shcore.dll"};
+  for (const std::string& name : planted) {
+    fs::copy_file(fs::path(TestExecutableDirectory()) / "planted_library.dll", *installation / name);
+  }
 
   AppConnection app;
   std::optional<ShownProgram> program = StartShown(app, installation->path());
   ASSERT_TRUE(program);
   const std::vector<fs::path> modules = ModulesOf(program->id());
-  EXPECT_FALSE(fs::exists(loaded_marker)) << "the planted library ran in the program";
+  for (const std::string& name : planted) {
+    EXPECT_FALSE(fs::exists(*installation / (name + ".loaded"))) << "the planted " << name << " ran in the program";
+  }
 
   // Of the installation, only the program and its own libraries are loaded.
   const std::vector<std::wstring> own = {L"talvor_app.exe", L"flutter_windows.dll", L"app_links_plugin.dll",
