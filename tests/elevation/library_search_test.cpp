@@ -13,8 +13,11 @@
 
 #include "runner/utils.h"
 #include "tests/runner/process_probe.h"
+#include "tests/support/scoped_search_places.h"
 
 namespace {
+
+using talvor::test::ScopedSearchPlaces;
 
 std::wstring FixturePath(const char* configured) {
   const std::wstring path = WidenUtf8(configured);
@@ -22,31 +25,6 @@ std::wstring FixturePath(const char* configured) {
   const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
   return length == 0 ? path : std::wstring(full, length);
 }
-
-// Makes `folder` the working directory and puts it first on PATH.
-class ScopedSearchPlaces {
- public:
-  explicit ScopedSearchPlaces(const std::wstring& folder) {
-    wchar_t directory[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, directory);
-    previous_directory_ = directory;
-    std::wstring path(32768, L'\0');
-    path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
-    previous_path_ = path;
-    SetCurrentDirectoryW(folder.c_str());
-    SetEnvironmentVariableW(L"PATH", (folder + L";" + previous_path_).c_str());
-  }
-  ~ScopedSearchPlaces() {
-    SetCurrentDirectoryW(previous_directory_.c_str());
-    SetEnvironmentVariableW(L"PATH", previous_path_.c_str());
-  }
-  ScopedSearchPlaces(const ScopedSearchPlaces&) = delete;
-  ScopedSearchPlaces& operator=(const ScopedSearchPlaces&) = delete;
-
- private:
-  std::wstring previous_directory_;
-  std::wstring previous_path_;
-};
 
 // A copy of a library placed under a file name of its own, removed again.
 class PlacedLibrary {

@@ -4,13 +4,15 @@
 
 #include <filesystem>
 #include <fstream>
-#include <vector>
 
 #include "runner/utils.h"
 #include "tests/runner/message_box_watcher.h"
 #include "tests/runner/process_probe.h"
+#include "tests/support/scoped_search_places.h"
 
 namespace {
+
+using talvor::test::ScopedSearchPlaces;
 
 using talvor::test::RunAnsweringMessageBox;
 using talvor::test::ScratchDirectory;
@@ -57,31 +59,6 @@ TEST(LoadCoreLibrary, NamesTheFirstMissingExportAndReleasesTheLibrary) {
   EXPECT_FALSE(library);
   EXPECT_EQ(GetModuleHandleW(path.c_str()), nullptr) << "the library stayed loaded";
 }
-
-// Sets the working directory and puts a folder first on PATH, for the scope.
-class ScopedSearchPlaces {
- public:
-  explicit ScopedSearchPlaces(const std::wstring& folder) {
-    wchar_t directory[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, directory);
-    previous_directory_ = directory;
-    std::vector<wchar_t> path(32768);
-    path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
-    previous_path_.assign(path.begin(), path.end());
-    SetCurrentDirectoryW(folder.c_str());
-    SetEnvironmentVariableW(L"PATH", (folder + L";" + previous_path_).c_str());
-  }
-  ~ScopedSearchPlaces() {
-    SetCurrentDirectoryW(previous_directory_.c_str());
-    SetEnvironmentVariableW(L"PATH", previous_path_.c_str());
-  }
-  ScopedSearchPlaces(const ScopedSearchPlaces&) = delete;
-  ScopedSearchPlaces& operator=(const ScopedSearchPlaces&) = delete;
-
- private:
-  std::wstring previous_directory_;
-  std::wstring previous_path_;
-};
 
 // A core library that needs a library of its own (core_neighbour.dll).
 class CoreDependencies : public testing::Test {
