@@ -1,8 +1,7 @@
 #include "runner/deep_link_handoff.h"
 
-#include <windows.h>
-
 #include "runner/plugin_libraries.h"
+#include "runner/process_user.h"
 #include "runner/url_scheme.h"
 
 namespace {
@@ -15,13 +14,15 @@ int RestoreCommandFor(UINT show_state) {
   return SW_SHOWNORMAL;
 }
 
-}  // namespace
-
-bool HandOffDeepLinkToRunningInstance(const std::vector<std::string>& arguments) {
-  if (!IsDeepLinkInvocation(arguments)) return false;
+HWND FindRunningMainWindow(const HandOffOptions& options) {
   HWND running = FindWindowW(kMainWindowClassName, kMainWindowTitle);
-  if (running == nullptr) return false;
+  if (running == nullptr || !options.runs_as_this_user || !options.runs_as_this_user(running)) {
+    return nullptr;
+  }
+  return running;
+}
 
+void DeliverLinkTo(HWND running) {
   SendAppLink(running);
 
   WINDOWPLACEMENT placement = {};
@@ -30,5 +31,24 @@ bool HandOffDeepLinkToRunningInstance(const std::vector<std::string>& arguments)
   ShowWindow(running, RestoreCommandFor(placement.showCmd));
   SetWindowPos(running, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW);
   SetForegroundWindow(running);
+}
+
+}  // namespace
+
+HandOffOptions HandOffOptions::System() {
+  HandOffOptions options;
+  options.runs_as_this_user = WindowRunsAsThisUser;
+  return options;
+}
+
+bool HandOffDeepLinkToRunningInstance(const std::vector<std::string>& arguments,
+                                      StartupMarker& startup, const HandOffOptions& options) {
+  if (!IsDeepLinkInvocation(arguments)) return false;
+  // Another instance is starting up: its window may exist before it takes
+  // links. It lets go of the marker once it does, or when it ends without.
+  if (!startup.owned()) startup.WaitForOwnership(options.startup_wait);
+  const HWND running = FindRunningMainWindow(options);
+  if (running == nullptr) return false;
+  DeliverLinkTo(running);
   return true;
 }

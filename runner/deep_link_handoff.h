@@ -3,16 +3,34 @@
 #ifndef TALVOR_RUNNER_DEEP_LINK_HANDOFF_H_
 #define TALVOR_RUNNER_DEEP_LINK_HANDOFF_H_
 
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
-// Class and title by which a running main window is found.
-inline constexpr wchar_t kMainWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
-inline constexpr wchar_t kMainWindowTitle[] = L"Talvor VPN";
+#include "runner/main_window_identity.h"
+#include "runner/startup_marker.h"
 
-// When `arguments` are one deep link and a main window runs, hands the link
-// to it, brings that window forward and returns true: the caller then exits
-// with success. Otherwise does nothing and returns false.
-bool HandOffDeepLinkToRunningInstance(const std::vector<std::string>& arguments);
+struct HandOffOptions {
+  // Whether a window found by class and title belongs to this user; a window
+  // of anyone else is no running instance of ours.
+  std::function<bool(HWND)> runs_as_this_user;
+  // How long a link start waits for an instance that is starting up.
+  std::chrono::milliseconds startup_wait{10000};
+
+  // The process's user compared through the window's process token.
+  static HandOffOptions System();
+};
+
+// When `arguments` are one deep link and a main window of this user runs,
+// hands the link to it, brings that window forward and returns true: the
+// caller then exits with success. While another instance is starting up (it
+// owns the startup marker), waits for it first, bounded by the options.
+// Otherwise returns false, and the caller starts a full instance.
+bool HandOffDeepLinkToRunningInstance(const std::vector<std::string>& arguments,
+                                      StartupMarker& startup,
+                                      const HandOffOptions& options = HandOffOptions::System());
 
 #endif  // TALVOR_RUNNER_DEEP_LINK_HANDOFF_H_

@@ -29,14 +29,14 @@ void RegisterPluginLibraries(flutter::PluginRegistry* registry) {
 
 FlutterWindow::FlutterWindow(const flutter::FlutterProject& project,
                              std::wstring pending_tun_launch_path)
-    : flutter_project_(project), pending_tun_launch_path_(std::move(pending_tun_launch_path)) {}
+    : flutter_project_(project), pending_tun_launch_(std::move(pending_tun_launch_path)) {}
 
 FlutterWindow::FlutterWindow(const flutter::FlutterProject& project,
                              std::wstring pending_tun_launch_path,
                              TrayShellNotifier tray_notifier, ElevatedLaunchCalls launch_calls)
     : flutter_project_(project),
       tray_icon_(std::move(tray_notifier)),
-      pending_tun_launch_path_(std::move(pending_tun_launch_path)),
+      pending_tun_launch_(std::move(pending_tun_launch_path)),
       launch_calls_(std::move(launch_calls)) {}
 
 // The native window goes first, while the view, channels and tray icon that
@@ -160,11 +160,11 @@ bool FlutterWindow::RelaunchElevatedForTun(const std::string& payload, std::stri
 }
 
 bool FlutterWindow::HasPendingTunLaunch() const {
-  return IsPendingTunLaunchPresent(pending_tun_launch_path_, pending_tun_launch_consumed_);
+  return pending_tun_launch_.IsPresent();
 }
 
 std::string FlutterWindow::ConsumePendingTunLaunch() {
-  return TakePendingTunLaunchPayload(&pending_tun_launch_path_, &pending_tun_launch_consumed_);
+  return pending_tun_launch_.Take();
 }
 
 bool FlutterWindow::IsProcessElevated() const { return ::IsProcessElevated(); }

@@ -12,6 +12,7 @@
 #include "embedding/flutter_view_controller.h"
 #include "embedding/method_channel.h"
 #include "embedding/plugin_registry.h"
+#include "runner/elevation/pending_tun_launch.h"
 #include "runner/elevation/tun_relaunch.h"
 #include "runner/tray/tray_icon.h"
 #include "runner/win32_window.h"
@@ -70,8 +71,7 @@ class FlutterWindow : public Win32Window {
   std::unique_ptr<flutter::MethodCallChannel> tray_channel_;
   std::unique_ptr<flutter::MethodCallChannel> runtime_channel_;
   bool hidden_to_tray_ = false;
-  std::wstring pending_tun_launch_path_;
-  bool pending_tun_launch_consumed_ = false;
+  PendingTunLaunch pending_tun_launch_;
   ElevatedLaunchCalls launch_calls_ = ElevatedLaunchCalls::System();
 };
 

@@ -23,7 +23,10 @@ constexpr wchar_t kTunnelDriverMissingText[] =
 }  // namespace
 
 talvor::UniqueModule LoadCoreLibrary(const std::wstring& path) {
-  talvor::UniqueModule library(LoadLibraryW(path.c_str()));
+  // The library's own dependencies come from its folder and the system
+  // folder only, never from the working directory or PATH.
+  talvor::UniqueModule library(LoadLibraryExW(
+      path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!library) {
     MessageBoxW(nullptr, kCoreLoadFailedText, kErrorCaptionWide, MB_ICONERROR);
     return talvor::UniqueModule();

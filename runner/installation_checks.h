@@ -16,7 +16,8 @@ inline constexpr std::array<const char*, 10> kRequiredCoreExports = {
     "Talvor_GetStatus", "Talvor_GetVersion",
 };
 
-// Loads the core library from `path` and checks its exports. On failure the
+// Loads the core library from `path` (a full path) and checks its exports;
+// the libraries it needs are taken from its own folder and the system folder. On failure the
 // user is shown why (the library is released again) and the result is empty;
 // the caller then ends the program.
 talvor::UniqueModule LoadCoreLibrary(const std::wstring& path);

@@ -14,8 +14,10 @@
 #include "runner/elevation/pending_tun_launch.h"
 #include "runner/flutter_window.h"
 #include "runner/installation_checks.h"
+#include "runner/library_search.h"
 #include "runner/main_window_run.h"
 #include "runner/startup_errors.h"
+#include "runner/startup_marker.h"
 #include "runner/url_scheme.h"
 #include "runner/utils.h"
 
@@ -40,9 +42,12 @@ void AttachDiagnosticsConsole() {
 // Runs the main window over `project`; a window that cannot be opened is
 // explained to the user. The window is gone when this returns.
 int RunMainWindowOver(const flutter::FlutterProject& project, std::wstring pending_tun_launch_path,
-                      const std::wstring& directory) {
+                      const std::wstring& directory, StartupMarker& startup) {
   FlutterWindow window(project, std::move(pending_tun_launch_path));
-  const MainWindowOutcome outcome = RunMainWindow(window, kMainWindowTitle, kInitialWindowSize);
+  // Once the window is open it takes links: starts that wait for it may hand
+  // theirs over.
+  const MainWindowOutcome outcome =
+      RunMainWindow(window, kMainWindowTitle, kInitialWindowSize, [&startup] { startup.Release(); });
   if (outcome == MainWindowOutcome::kEnded) return EXIT_SUCCESS;
   const MainWindowFailure failure = outcome == MainWindowOutcome::kNativeWindowFailed
                                         ? MainWindowFailure::kNativeWindow
@@ -53,7 +58,7 @@ int RunMainWindowOver(const flutter::FlutterProject& project, std::wstring pendi
 
 // Everything between COM's set-up and its release. The core library stays
 // loaded until the main window, declared after it, has gone.
-int RunInstallation() {
+int RunInstallation(StartupMarker& startup) {
   const std::wstring directory = ExecutableDirectory();
   if (directory.empty()) {
     ShowStartupError(InstallationFolderUnknownText());
@@ -71,18 +76,20 @@ int RunInstallation() {
   std::wstring pending_tun_launch_path = ExtractPendingTunLaunchPath(&entrypoint_arguments);
   project.set_entrypoint_arguments(std::move(entrypoint_arguments));
 
-  return RunMainWindowOver(project, std::move(pending_tun_launch_path), directory);
+  return RunMainWindowOver(project, std::move(pending_tun_launch_path), directory, startup);
 }
 
 }  // namespace
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
+  RestrictLibrarySearchToSystemFolder();
+  StartupMarker startup = StartupMarker::Claim();
   const std::vector<std::string> arguments = ReadCommandLineArguments();
-  if (HandOffDeepLinkToRunningInstance(arguments)) return EXIT_SUCCESS;
+  if (HandOffDeepLinkToRunningInstance(arguments, startup)) return EXIT_SUCCESS;
 
   AttachDiagnosticsConsole();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  const int exit_code = RunInstallation();
+  const int exit_code = RunInstallation(startup);
   CoUninitialize();
   return exit_code;
 }

@@ -22,13 +22,14 @@ void CloseAfterLoop(Win32Window& window) {
 }  // namespace
 
 MainWindowOutcome RunMainWindow(Win32Window& window, const std::wstring& title,
-                                const LogicalSize& size) {
+                                const LogicalSize& size, const std::function<void()>& opened) {
   if (!window.OpenInWorkArea(title, size, QueryPrimaryWorkArea())) {
     const bool native_window_made = window.NativeHandle() != nullptr;
     CloseAfterLoop(window);
     return native_window_made ? MainWindowOutcome::kContentFailed
                               : MainWindowOutcome::kNativeWindowFailed;
   }
+  if (opened) opened();
   window.SetQuitWhenDestroyed(true);
   RunMessageLoop();
   CloseAfterLoop(window);

@@ -3,6 +3,7 @@
 #ifndef TALVOR_RUNNER_MAIN_WINDOW_RUN_H_
 #define TALVOR_RUNNER_MAIN_WINDOW_RUN_H_
 
+#include <functional>
 #include <string>
 
 #include "runner/win32_window.h"
@@ -17,8 +18,9 @@ enum class MainWindowOutcome {
 // message loop until the window is destroyed or a WM_QUIT posted from
 // elsewhere ends the loop. On every path the window is torn down before this
 // returns, so that nothing it holds (engine, plugins, channels, tray icon)
-// outlives it.
+// outlives it. `opened`, when given, runs once the window is open and before
+// the loop starts.
 MainWindowOutcome RunMainWindow(Win32Window& window, const std::wstring& title,
-                                const LogicalSize& size);
+                                const LogicalSize& size, const std::function<void()>& opened = {});
 
 #endif  // TALVOR_RUNNER_MAIN_WINDOW_RUN_H_

@@ -1,13 +1,13 @@
 #include "runner/win32_window.h"
 
-#include <dwmapi.h>
-
 #include "embedding/engine_api.h"
+#include "runner/dwm_window_attribute.h"
+#include "runner/main_window_identity.h"
 #include "runner/win32_handles.h"
 
 namespace {
 
-constexpr wchar_t kWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
+constexpr const wchar_t* kWindowClassName = kMainWindowClassName;
 constexpr int kAppIconResource = 101;
 constexpr DWORD kDwmUseImmersiveDarkMode = 20;
 constexpr double kBaseDpi = 96.0;
@@ -231,7 +231,7 @@ std::optional<bool> ReadDarkTitleBarPreference() {
 
 void ApplySystemTheme(HWND window) {
   ApplySystemTheme(window, [](HWND target, DWORD attribute, const void* value, DWORD size) {
-    return DwmSetWindowAttribute(target, attribute, value, size);
+    return SetDwmWindowAttribute(target, attribute, value, size);
   });
 }
 

@@ -4,66 +4,81 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
+#include <cstring>
 
 #include "runner/elevation/process_elevation.h"
 #include "runner/win32_handles.h"
 
 namespace {
 
-// The system's own text, as it comes; nothing when it has none.
-std::optional<std::wstring> SystemText(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer),
-      0, nullptr);
-  talvor::UniqueLocalMemory owner(buffer);
-  if (length == 0 || buffer == nullptr) return std::nullopt;
-  return std::wstring(buffer, length);
+// What FormatWindowsError asked the system for.
+struct Lookup {
+  std::uint32_t flags = 0;
+  std::uint32_t code = 0;
+  std::uint32_t language = 0;
+};
+
+// A lookup that answers `text` (nothing when null) in a buffer of its own
+// allocation, as FormatMessageW does.
+SystemMessageLookup Answering(const wchar_t* text, Lookup* asked) {
+  return [text, asked](std::uint32_t flags, std::uint32_t code, std::uint32_t language,
+                       wchar_t** buffer) -> std::uint32_t {
+    *asked = Lookup{flags, code, language};
+    if (text == nullptr) return 0;
+    const size_t length = std::wcslen(text);
+    *buffer = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, (length + 1) * sizeof(wchar_t)));
+    std::memcpy(*buffer, text, (length + 1) * sizeof(wchar_t));
+    return static_cast<std::uint32_t>(length);
+  };
 }
 
-TEST(FormatWindowsError, IsTheSystemsTextWithoutTrailingLineEndsAndBlanks) {
-  for (DWORD code : {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INSUFFICIENT_BUFFER,
-                     ERROR_CANCELLED}) {
-    const auto raw = SystemText(code);
-    ASSERT_TRUE(raw.has_value()) << code;
-    const std::wstring text = FormatWindowsError(code);
-    ASSERT_FALSE(text.empty()) << code;
-    // Only a tail of line ends and blanks is dropped.
-    EXPECT_EQ(raw->compare(0, text.size(), text), 0) << code;
-    EXPECT_EQ(raw->find_first_not_of(L"\r\n ", text.size()), std::wstring::npos) << code;
-    EXPECT_NE(text.back(), L'\n');
-    EXPECT_NE(text.back(), L'\r');
-    EXPECT_NE(text.back(), L' ');
-  }
+TEST(FormatWindowsError, AsksTheSystemForItsOwnTextInTheUsersLanguage) {
+  Lookup asked;
+  FormatWindowsError(1223, Answering(L"x", &asked));
+  // Allocate the buffer, from the system's table, without inserts.
+  EXPECT_EQ(asked.flags, 0x1300u);
+  EXPECT_EQ(asked.code, 1223u);
+  // Neutral language, default sublanguage: the user's.
+  EXPECT_EQ(asked.language, 0x0400u);
 }
 
-TEST(FormatWindowsError, KeepsAFinalFullStop) {
-  const auto raw = SystemText(ERROR_CANCELLED);
-  ASSERT_TRUE(raw.has_value());
-  const size_t last = raw->find_last_not_of(L"\r\n ");
-  ASSERT_NE(last, std::wstring::npos);
-  ASSERT_EQ((*raw)[last], L'.') << "the system's text for 1223 has no full stop here";
-  EXPECT_EQ(FormatWindowsError(ERROR_CANCELLED).back(), L'.');
+TEST(FormatWindowsError, DropsOnlyTrailingLineEndsAndBlanks) {
+  Lookup asked;
+  EXPECT_EQ(FormatWindowsError(5, Answering(L"Access is denied.\r\n", &asked)),
+            L"Access is denied.");
+  EXPECT_EQ(FormatWindowsError(5, Answering(L"Two\r\nlines. \r\n \n", &asked)),
+            L"Two\r\nlines.");
+  EXPECT_EQ(FormatWindowsError(5, Answering(L" Leading blank stays\t", &asked)),
+            L" Leading blank stays\t");
+  EXPECT_EQ(FormatWindowsError(5, Answering(L"\r\n", &asked)), L"");
 }
 
 TEST(FormatWindowsError, NamesACodeTheSystemCannotDescribe) {
-  const DWORD unknown = 0x20004D2Au;
-  ASSERT_FALSE(SystemText(unknown).has_value());
-  EXPECT_EQ(FormatWindowsError(unknown), L"Windows error 536890666");
-  ASSERT_FALSE(SystemText(0xFFFFFFFFu).has_value());
-  EXPECT_EQ(FormatWindowsError(0xFFFFFFFFu), L"Windows error 4294967295");
+  Lookup asked;
+  EXPECT_EQ(FormatWindowsError(536890666, Answering(nullptr, &asked)), L"Windows error 536890666");
+  EXPECT_EQ(FormatWindowsError(4294967295u, Answering(nullptr, &asked)),
+            L"Windows error 4294967295");
+  EXPECT_EQ(FormatWindowsError(0, Answering(nullptr, &asked)), L"Windows error 0");
 }
 
-TEST(IsProcessElevated, AnswersWhatTheTokenSays) {
-  talvor::UniqueKernelHandle token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
-  TOKEN_ELEVATION elevation = {};
-  DWORD returned = 0;
-  ASSERT_TRUE(
-      GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &returned));
-  EXPECT_EQ(IsProcessElevated(), elevation.TokenIsElevated != 0);
+// The real system: Wine's text for a declined prompt is
+// "Operation canceled by user." followed by a line end.
+TEST(FormatWindowsError, GivesWhatThisSystemSays) {
+  EXPECT_EQ(FormatWindowsError(ERROR_CANCELLED), L"Operation canceled by user.");
+  EXPECT_EQ(FormatWindowsError(0x20004D2Au), L"Windows error 536890666");
+}
+
+// Wine reports every process as elevated.
+TEST(IsProcessElevated, IsWhatThisSystemSays) { EXPECT_TRUE(IsProcessElevated()); }
+
+TEST(IsProcessElevated, ATokenThatCannotBeAskedIsNotElevated) {
+  EXPECT_FALSE(IsTokenElevated(nullptr));
+  talvor::UniqueKernelHandle unqueryable;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, unqueryable.put()));
+  EXPECT_FALSE(IsTokenElevated(unqueryable.get()));
+  talvor::UniqueKernelHandle queryable;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, queryable.put()));
+  EXPECT_TRUE(IsTokenElevated(queryable.get()));
 }
 
 }  // namespace

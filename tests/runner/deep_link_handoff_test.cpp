@@ -1,31 +1,72 @@
 #include "runner/deep_link_handoff.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "runner/plugin_libraries.h"
+#include "runner/process_user.h"
+#include "runner/win32_handles.h"
 #include "tests/support/running_instance_window.h"
 #include "tests/support/wait.h"
 
 namespace {
 
+std::mutex g_links_mutex;
 std::vector<HWND> g_links_sent_to;
+
+std::vector<HWND> LinksSentTo() {
+  std::lock_guard<std::mutex> lock(g_links_mutex);
+  return g_links_sent_to;
+}
 
 }  // namespace
 
 // The plugin library is not linked here: this records whom the link was for.
-extern "C" void SendAppLink(HWND window) { g_links_sent_to.push_back(window); }
+extern "C" void SendAppLink(HWND window) {
+  std::lock_guard<std::mutex> lock(g_links_mutex);
+  g_links_sent_to.push_back(window);
+}
 
 namespace {
 
+using namespace std::chrono_literals;
 using talvor::test::RunningInstanceWindow;
+
+// A marker of a name of its own per test, so that no program of the session
+// takes part.
+std::wstring TestMarkerName() {
+  return L"Local\\talvor-test-startup-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(GetTickCount64());
+}
+
+HandOffOptions Options(std::chrono::milliseconds startup_wait = 10s) {
+  HandOffOptions options = HandOffOptions::System();
+  options.startup_wait = startup_wait;
+  return options;
+}
 
 class HandOffTest : public testing::Test {
  protected:
-  void SetUp() override { g_links_sent_to.clear(); }
+  void SetUp() override {
+    std::lock_guard<std::mutex> lock(g_links_mutex);
+    g_links_sent_to.clear();
+  }
+
+  bool HandOff(const std::vector<std::string>& arguments, const HandOffOptions& options = Options()) {
+    StartupMarker marker = StartupMarker::Claim(marker_name_);
+    return HandOffDeepLinkToRunningInstance(arguments, marker, options);
+  }
+
+  std::wstring marker_name_ = TestMarkerName();
 };
 
 TEST_F(HandOffTest, DeliversALinkToAMinimisedHiddenInstanceAndRestoresIt) {
@@ -34,8 +75,8 @@ TEST_F(HandOffTest, DeliversALinkToAMinimisedHiddenInstanceAndRestoresIt) {
   ShowWindow(running.get(), SW_SHOWMINIMIZED);
   ShowWindow(running.get(), SW_HIDE);  // as when hidden to the tray
 
-  EXPECT_TRUE(HandOffDeepLinkToRunningInstance({"talvor://x"}));
-  EXPECT_EQ(g_links_sent_to, std::vector<HWND>{running.get()});
+  EXPECT_TRUE(HandOff({"talvor://x"}));
+  EXPECT_EQ(LinksSentTo(), std::vector<HWND>{running.get()});
   EXPECT_TRUE(talvor::test::WaitUntil(
       [&] { return IsWindowVisible(running.get()) && !IsIconic(running.get()); }));
 }
@@ -43,7 +84,7 @@ TEST_F(HandOffTest, DeliversALinkToAMinimisedHiddenInstanceAndRestoresIt) {
 TEST_F(HandOffTest, KeepsAMaximisedInstanceMaximised) {
   RunningInstanceWindow running;
   ShowWindow(running.get(), SW_SHOWMAXIMIZED);
-  EXPECT_TRUE(HandOffDeepLinkToRunningInstance({"talvor://connect"}));
+  EXPECT_TRUE(HandOff({"talvor://connect"}));
   EXPECT_TRUE(IsZoomed(running.get()));
   EXPECT_TRUE(IsWindowVisible(running.get()));
 }
@@ -51,17 +92,170 @@ TEST_F(HandOffTest, KeepsAMaximisedInstanceMaximised) {
 TEST_F(HandOffTest, OnlyASingleLinkArgumentIsHandedOff) {
   RunningInstanceWindow running;
   ShowWindow(running.get(), SW_SHOWMINIMIZED);
-  EXPECT_FALSE(HandOffDeepLinkToRunningInstance({}));
-  EXPECT_FALSE(HandOffDeepLinkToRunningInstance({"talvor://x", "talvor://y"}));
-  EXPECT_FALSE(HandOffDeepLinkToRunningInstance({"C:\\file.txt"}));
-  EXPECT_TRUE(g_links_sent_to.empty());
+  EXPECT_FALSE(HandOff({}));
+  EXPECT_FALSE(HandOff({"talvor://x", "talvor://y"}));
+  EXPECT_FALSE(HandOff({"C:\\file.txt"}));
+  EXPECT_TRUE(LinksSentTo().empty());
   EXPECT_TRUE(IsIconic(running.get()));
 }
 
 TEST_F(HandOffTest, WithoutARunningInstanceTheStartGoesOn) {
   ASSERT_EQ(FindWindowW(kMainWindowClassName, kMainWindowTitle), nullptr);
-  EXPECT_FALSE(HandOffDeepLinkToRunningInstance({"talvor://x"}));
-  EXPECT_TRUE(g_links_sent_to.empty());
+  EXPECT_FALSE(HandOff({"talvor://x"}));
+  EXPECT_TRUE(LinksSentTo().empty());
+}
+
+// A window of the right class and title whose process runs as someone else
+// is no instance of ours: the link does not go there.
+TEST_F(HandOffTest, AWindowOfAnotherUserIsNoRunningInstance) {
+  RunningInstanceWindow foreign;
+  ShowWindow(foreign.get(), SW_SHOWMINIMIZED);
+  HandOffOptions options = Options();
+  std::vector<HWND> asked_about;
+  options.runs_as_this_user = [&](HWND window) {
+    asked_about.push_back(window);
+    return false;
+  };
+  EXPECT_FALSE(HandOff({"talvor://x"}, options));
+  EXPECT_EQ(asked_about, std::vector<HWND>{foreign.get()});
+  EXPECT_TRUE(LinksSentTo().empty());
+  EXPECT_TRUE(IsIconic(foreign.get()));
+}
+
+TEST(WindowRunsAsThisUser, IsTrueForWindowsOfThisUsersProcessesOnly) {
+  std::optional<RunningInstanceWindow> own(std::in_place);
+  const HWND gone = own->get();
+  EXPECT_TRUE(WindowRunsAsThisUser(gone));
+  own.reset();
+  EXPECT_FALSE(WindowRunsAsThisUser(gone));
+  EXPECT_FALSE(WindowRunsAsThisUser(nullptr));
+  EXPECT_FALSE(ProcessRunsAsThisUser(0));
+}
+
+// Another instance is starting up: it owns the marker from its first moment
+// until its window takes links. Here this thread plays that instance and a
+// second thread the link start.
+class StartingInstanceTest : public HandOffTest {
+ protected:
+  void SetUp() override {
+    HandOffTest::SetUp();
+    starting_ = StartupMarker::Claim(marker_name_);
+    ASSERT_TRUE(starting_.owned());
+  }
+
+  void TearDown() override {
+    starting_.Release();
+    if (link_start_.joinable()) link_start_.join();
+  }
+
+  // Starts the link start; its outcome is in handed_off_ once done_.
+  void StartLinkStart(const std::vector<std::string>& arguments,
+                      std::chrono::milliseconds startup_wait) {
+    link_start_ = std::thread([this, arguments, startup_wait] {
+      StartupMarker marker = StartupMarker::Claim(marker_name_);
+      marker_owned_at_claim_ = marker.owned();
+      const auto start = std::chrono::steady_clock::now();
+      handed_off_ = HandOffDeepLinkToRunningInstance(arguments, marker, Options(startup_wait));
+      took_ = std::chrono::steady_clock::now() - start;
+      owns_after_ = marker.owned();
+      done_ = true;
+    });
+  }
+
+  // Waits, answering this thread's window messages, for the link start.
+  bool WaitForLinkStart() {
+    const bool finished = talvor::test::WaitUntil([&] { return done_.load(); }, 30s);
+    if (finished) link_start_.join();
+    return finished;
+  }
+
+  StartupMarker starting_;
+  std::thread link_start_;
+  std::atomic<bool> done_{false};
+  std::atomic<bool> marker_owned_at_claim_{true};
+  std::atomic<bool> handed_off_{false};
+  std::atomic<bool> owns_after_{false};
+  std::chrono::steady_clock::duration took_{};
+};
+
+// The starting instance's window exists before it can take links: the link
+// start waits until the instance lets go of the marker.
+TEST_F(StartingInstanceTest, ALinkStartWaitsUntilTheWindowTakesLinksAndHandsItsLinkOver) {
+  RunningInstanceWindow window;
+  StartLinkStart({"talvor://second"}, 10s);
+  EXPECT_FALSE(talvor::test::WaitUntil([&] { return done_.load(); }, 300ms));
+  EXPECT_TRUE(LinksSentTo().empty());
+
+  starting_.Release();  // the window takes links now
+  ASSERT_TRUE(WaitForLinkStart());
+  EXPECT_FALSE(marker_owned_at_claim_);
+  EXPECT_TRUE(handed_off_);
+  EXPECT_EQ(LinksSentTo(), std::vector<HWND>{window.get()});
+}
+
+TEST_F(StartingInstanceTest, AnInstanceEndingWithoutAWindowLetsTheLinkStartGoOn) {
+  StartLinkStart({"talvor://second"}, 20s);
+  EXPECT_FALSE(talvor::test::WaitUntil([&] { return done_.load(); }, 300ms));
+  starting_.Release();  // as an instance that failed to start does when it ends
+  ASSERT_TRUE(WaitForLinkStart());
+  EXPECT_FALSE(handed_off_);
+  EXPECT_TRUE(owns_after_) << "the link start is the instance starting up now";
+  EXPECT_LT(took_, 10s);
+  EXPECT_TRUE(LinksSentTo().empty());
+}
+
+TEST_F(StartingInstanceTest, AnInstanceThatNeverShowsAWindowIsWaitedForBoundedly) {
+  StartLinkStart({"talvor://second"}, 500ms);
+  ASSERT_TRUE(WaitForLinkStart());
+  EXPECT_FALSE(handed_off_);
+  EXPECT_GE(took_, 500ms);
+  EXPECT_TRUE(LinksSentTo().empty());
+}
+
+TEST_F(StartingInstanceTest, StartsWithoutALinkNeverWait) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{}, std::vector<std::string>{"talvor://a", "talvor://b"}}) {
+    done_ = false;
+    StartLinkStart(arguments, 20s);
+    ASSERT_TRUE(WaitForLinkStart());
+    EXPECT_FALSE(handed_off_);
+    EXPECT_LT(took_, 10s);
+  }
+}
+
+// Whoever made an object of the marker's name first, with rights that shut
+// this user out, can only make the link start go on as if there were none.
+TEST(StartupMarker, AnObjectOfThatNameThatCannotBeOpenedIsNoMarker) {
+  const std::wstring name = TestMarkerName();
+  PSECURITY_DESCRIPTOR nobody = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P", SDDL_REVISION_1,
+                                                                   &nobody, nullptr));
+  const talvor::UniqueLocalMemory nobody_owner(nobody);
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nobody, FALSE};
+  const talvor::UniqueKernelHandle squatter(CreateMutexW(&attributes, TRUE, name.c_str()));
+  ASSERT_TRUE(squatter);
+
+  StartupMarker marker = StartupMarker::Claim(name);
+  EXPECT_FALSE(marker.owned());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(marker.WaitForOwnership(20s));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+// An instance killed while starting up leaves its marker abandoned: the
+// next start takes it over instead of waiting for a window that never comes.
+TEST(StartupMarker, AMarkerWhoseOwnerEndedWithoutLettingGoIsTakenOver) {
+  const std::wstring name = TestMarkerName();
+  talvor::UniqueKernelHandle abandoned;
+  std::thread([&] { abandoned.reset(CreateMutexW(nullptr, TRUE, name.c_str())); }).join();
+  ASSERT_TRUE(abandoned);
+
+  StartupMarker marker = StartupMarker::Claim(name);
+  EXPECT_FALSE(marker.owned());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(marker.WaitForOwnership(20s));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  EXPECT_TRUE(marker.owned());
 }
 
 }  // namespace

@@ -7,9 +7,12 @@
 
 #include "runner/utils.h"
 #include "tests/support/message_box.h"
+#include "tests/support/scoped_search_places.h"
 #include "tests/support/system_state.h"
 
 namespace {
+
+using talvor::test::ScopedSearchPlaces;
 
 using talvor::test::RunAnsweringMessageBox;
 using talvor::test::ScratchDirectory;
@@ -80,6 +83,45 @@ TEST(LoadCoreLibrary, NamesTheFirstMissingExportAndReleasesTheLibrary) {
   EXPECT_EQ(box->icon, SystemIcon(IDI_ERROR));
   EXPECT_FALSE(library);
   EXPECT_EQ(GetModuleHandleW(path.c_str()), nullptr) << "the library stayed loaded";
+}
+
+// A core library that needs a library of its own (core_neighbour.dll).
+class CoreDependencies : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(GetModuleHandleW(L"core_neighbour.dll"), nullptr) << "left loaded by another test";
+    std::filesystem::copy_file(FixturePath(TALVOR_CORE_NEEDING_NEIGHBOUR), core_);
+  }
+
+  void PlaceNeighbourIn(const ScratchDirectory& folder) {
+    std::filesystem::copy_file(FixturePath(TALVOR_CORE_NEIGHBOUR), folder.File(L"core_neighbour.dll"));
+  }
+
+  ScratchDirectory core_folder_{L"core folder"};
+  ScratchDirectory elsewhere_{L"elsewhere"};
+  std::wstring core_ = core_folder_.File(L"talvor.dll");
+};
+
+TEST_F(CoreDependencies, AreTakenFromTheCoresOwnFolder) {
+  PlaceNeighbourIn(core_folder_);
+  talvor::UniqueModule library;
+  const auto box = RunAnsweringMessageBox([&] { library = LoadCoreLibrary(core_); });
+  EXPECT_FALSE(box.has_value()) << "unexpected box: " << NarrowUtf8(box->text);
+  EXPECT_TRUE(library);
+}
+
+// A program that may run elevated takes nothing from places that anybody
+// may have chosen.
+TEST_F(CoreDependencies, AreNeverTakenFromTheWorkingDirectoryOrPath) {
+  PlaceNeighbourIn(elsewhere_);
+  const ScopedSearchPlaces places(elsewhere_.path());
+  talvor::UniqueModule library;
+  const auto box = RunAnsweringMessageBox([&] { library = LoadCoreLibrary(core_); });
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->text,
+            L"Unable to load talvor.dll.\nMake sure the file is placed next to talvor_app.exe.\n\n"
+            L"Build step: make lib-windows");
+  EXPECT_FALSE(library);
 }
 
 class TunnelDriverCheck : public testing::Test {

@@ -139,32 +139,24 @@ TEST(TunLaunchScenario, PendingArgumentWithALinkStartsNormallyAndHoldsTheLaunch)
   ExpectCleanEnd(app, *program);
 }
 
-// A path that a link could smuggle onto the command line: a file of the
-// user's, named like a pending-launch file but outside the temporary
-// directory. (Which paths are taken is a rule of the hand-over, unit-tested
-// with files in a subdirectory of the temporary directory and with other
-// names; this shows the rule at work in the program.)
-TEST(TunLaunchScenario, AForeignPendingPathIsNeverReadNorDeleted) {
-  struct UsersFile {
-    fs::path path;
-    ~UsersFile() {
-      std::error_code ignored;
-      fs::remove(path, ignored);
-    }
-  } users_file{fs::path(TestExecutableDirectory()) / ("tlp" + std::to_string(GetCurrentProcessId()) + ".tmp")};
-  const fs::path& foreign = users_file.path;
-  ASSERT_TRUE(WriteFileBytes(foreign, "a file of the user's"));
+// A path that a link could smuggle onto the command line: a file the user
+// can reach that is not named like a launch file. (Launch files are taken
+// from any folder: elevated_path_scenarios_test.cpp.)
+TEST(TunLaunchScenario, AFileNamedOtherwiseIsNeverReadNorDeleted) {
+  const fs::path path = TemporaryDirectory() / ("talvor-launch-" + std::to_string(GetCurrentProcessId()) + ".json");
+  ASSERT_TRUE(WriteFileBytes(path, "a file of the user's"));
   AppConnection app;
-  std::optional<ShownProgram> program = StartShown(app, Bundle(), {kPendingLaunchArgument + foreign.wstring()});
+  std::optional<ShownProgram> program = StartShown(app, Bundle(), {kPendingLaunchArgument + path.wstring()});
   ASSERT_TRUE(program);
   EXPECT_TRUE(program->entrypoint_arguments.empty()) << Describe(program->entrypoint_arguments);
 
   ExpectSuccess(CallRuntime(app, "hasPendingTunLaunch", program->id()), EncodableValue(false));
   ExpectSuccess(CallRuntime(app, "consumePendingTunLaunch", program->id()), EncodableValue());
-  EXPECT_EQ(ReadFileBytes(foreign), "a file of the user's");
-
   PostMessageW(program->window, WM_CLOSE, 0, 0);
   ExpectCleanEnd(app, *program);
+  EXPECT_EQ(ReadFileBytes(path), "a file of the user's") << "neither read nor deleted, at the end either";
+  std::error_code ignored;
+  fs::remove(path, ignored);
 }
 
 }  // namespace
