@@ -12,25 +12,19 @@
 #include <utility>
 
 #include "runner/utils.h"
-#include "tests/runner/process_probe.h"
+#include "tests/support/system_state.h"
 #include "tests/support/scoped_search_places.h"
 
 namespace {
 
+using talvor::test::BuildPath;
 using talvor::test::ScopedSearchPlaces;
-
-std::wstring FixturePath(const char* configured) {
-  const std::wstring path = WidenUtf8(configured);
-  wchar_t full[MAX_PATH * 4] = {};
-  const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
-  return length == 0 ? path : std::wstring(full, length);
-}
 
 // A copy of a library placed under a file name of its own, removed again.
 class PlacedLibrary {
  public:
   explicit PlacedLibrary(std::filesystem::path path) : path_(std::move(path)) {
-    std::filesystem::copy_file(std::filesystem::path(FixturePath(TALVOR_PLANTED_LIBRARY)), path_);
+    std::filesystem::copy_file(std::filesystem::path(BuildPath(TALVOR_PLANTED_LIBRARY)), path_);
   }
   ~PlacedLibrary() {
     std::error_code ignored;

@@ -12,24 +12,17 @@
 
 namespace {
 
-using talvor::test::ScopedSearchPlaces;
-
+using talvor::test::BuildPath;
 using talvor::test::RunAnsweringMessageBox;
+using talvor::test::ScopedSearchPlaces;
 using talvor::test::ScratchDirectory;
-
-std::wstring FixturePath(const char* configured) {
-  const std::wstring path = WidenUtf8(configured);
-  wchar_t full[MAX_PATH * 4] = {};
-  const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
-  return length == 0 ? path : std::wstring(full, length);
-}
 
 HICON SystemIcon(const wchar_t* name) { return LoadIconW(nullptr, name); }
 
 TEST(LoadCoreLibrary, KeepsACompleteLibraryLoadedWithoutAWord) {
   talvor::UniqueModule library;
   const auto box = RunAnsweringMessageBox(
-      [&] { library = LoadCoreLibrary(FixturePath(TALVOR_CORE_COMPLETE)); });
+      [&] { library = LoadCoreLibrary(BuildPath(TALVOR_CORE_COMPLETE)); });
   EXPECT_FALSE(box.has_value()) << "unexpected box: " << NarrowUtf8(box->text);
   EXPECT_TRUE(library);
 }
@@ -74,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DamagedCoreLibrary, testing::Values("directory",
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 TEST(LoadCoreLibrary, NamesTheFirstMissingExportAndReleasesTheLibrary) {
-  const std::wstring path = FixturePath(TALVOR_CORE_PARTIAL);
+  const std::wstring path = BuildPath(TALVOR_CORE_PARTIAL);
   talvor::UniqueModule library;
   const auto box = RunAnsweringMessageBox([&] { library = LoadCoreLibrary(path); });
   ASSERT_TRUE(box.has_value());
@@ -90,11 +83,11 @@ class CoreDependencies : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(GetModuleHandleW(L"core_neighbour.dll"), nullptr) << "left loaded by another test";
-    std::filesystem::copy_file(FixturePath(TALVOR_CORE_NEEDING_NEIGHBOUR), core_);
+    std::filesystem::copy_file(BuildPath(TALVOR_CORE_NEEDING_NEIGHBOUR), core_);
   }
 
   void PlaceNeighbourIn(const ScratchDirectory& folder) {
-    std::filesystem::copy_file(FixturePath(TALVOR_CORE_NEIGHBOUR), folder.File(L"core_neighbour.dll"));
+    std::filesystem::copy_file(BuildPath(TALVOR_CORE_NEIGHBOUR), folder.File(L"core_neighbour.dll"));
   }
 
   ScratchDirectory core_folder_{L"core folder"};

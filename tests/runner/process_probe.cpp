@@ -23,10 +23,7 @@ std::string FromHex(const std::string& text) {
 std::wstring ProbeProgramPath() {
   // The build hands the path as the build system knows it; the system makes
   // it a full path of this machine (a drive-relative path under Wine).
-  const std::wstring configured = WidenUtf8(TALVOR_RUNNER_PROBE);
-  wchar_t full[MAX_PATH * 4] = {};
-  const DWORD length = GetFullPathNameW(configured.c_str(), MAX_PATH * 4, full, nullptr);
-  return length == 0 ? configured : std::wstring(full, length);
+  return BuildPath(TALVOR_RUNNER_PROBE);
 }
 
 void DirectProbeReportsTo(const std::wstring& report_path) {

@@ -105,6 +105,16 @@ bool RegistryValueGuard::Write(DWORD type, const void* data, DWORD size) const {
   return RegSetKeyValueW(root_, key_.c_str(), name_.c_str(), type, data, size) == ERROR_SUCCESS;
 }
 
+std::wstring BuildPath(const char* configured) {
+  const int count = MultiByteToWideChar(CP_UTF8, 0, configured, -1, nullptr, 0);
+  std::wstring path(count > 0 ? static_cast<size_t>(count) : 1, L'\0');
+  if (count > 0) MultiByteToWideChar(CP_UTF8, 0, configured, -1, path.data(), count);
+  path.resize(path.size() - 1);
+  wchar_t full[MAX_PATH * 4] = {};
+  const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 4, full, nullptr);
+  return length == 0 ? path : std::wstring(full, length);
+}
+
 fs::path TemporaryDirectory() {
   wchar_t buffer[MAX_PATH + 1] = {};
   const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);

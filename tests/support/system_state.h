@@ -57,6 +57,9 @@ class RegistryValueGuard {
 
 // --- Files ---
 
+// A path the build configured (UTF-8, as the build system knows it) as a full
+// path of this machine; under Wine the build's paths become drive-relative.
+std::wstring BuildPath(const char* configured);
 // The temporary directory as GetTempPathW gives it (ending in '\').
 std::filesystem::path TemporaryDirectory();
 // Files directly in the temporary directory whose names begin with `prefix`
