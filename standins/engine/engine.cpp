@@ -1,6 +1,8 @@
 #include "standins/engine/engine.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <utility>
 
 namespace talvor::standins {
@@ -43,6 +45,26 @@ std::filesystem::path ResolveBesideExecutable(const wchar_t* path) {
 bool IsDirectory(const std::filesystem::path& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The bundle's placeholders of the compiled application and the ICU data
+// begin with this text; the real engine refuses such files when they are
+// damaged, and so does this one when they begin otherwise.
+constexpr char kPlaceholderStart[] = "Placeholder for the engine stand-in";
+
+bool IsPlaceholderFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  char start[sizeof(kPlaceholderStart) - 1] = {};
+  return file.read(start, sizeof(start)) && std::equal(start, start + sizeof(start), kPlaceholderStart);
+}
+
+// A file the engine was given must be one it can use; no path given is no
+// check (tests start the engine on assets alone).
+bool UsableDataFile(const wchar_t* given, const char* what, std::string* failure) {
+  const std::filesystem::path path = ResolveBesideExecutable(given);
+  if (path.empty() || IsPlaceholderFile(path)) return true;
+  *failure = std::string("the ") + what + " is missing or damaged: " + Narrow(path.wstring());
+  return false;
 }
 
 }  // namespace
@@ -92,6 +114,10 @@ bool Engine::Start(const FlutterDesktopEngineProperties* properties, std::string
   const std::filesystem::path assets = ResolveBesideExecutable(properties->assets_path);
   if (!IsDirectory(assets)) {
     *failure = "the application's assets are missing: " + Narrow(assets.wstring());
+    return false;
+  }
+  if (!UsableDataFile(properties->icu_data_path, "ICU data", failure) ||
+      !UsableDataFile(properties->aot_library_path, "compiled application", failure)) {
     return false;
   }
   if (properties->entrypoint_argc < 0 ||

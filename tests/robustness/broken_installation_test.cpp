@@ -85,6 +85,26 @@ TEST_F(BrokenInstallation, WithoutDataTheEngineCannotStartAndTheProgramSaysSoAnd
   ExpectNothingWrittenBut(/*url_scheme=*/true);
 }
 
+// The engine refuses a damaged compiled application, as it refuses any of its
+// data files that it cannot use.
+TEST_F(BrokenInstallation, ADamagedApplicationIsExplainedAndTheProgramEndsWithOne) {
+  ASSERT_TRUE(WriteFileBytes(Installation() / "data" / "app.so", "MZ\x90 cut short by a failed update"));
+  TakeSnapshot();
+  std::optional<ChildProcess> program = StartProgram(Installation());
+  ASSERT_TRUE(program);
+
+  const std::optional<ShownMessageBox> box = WaitForMessageBox(program->id());
+  ASSERT_TRUE(box) << "no error box";
+  EXPECT_EQ(box->caption, kErrorCaption);
+  EXPECT_EQ(box->text,
+            L"The application could not be started: its files in the folder \"data\" or the engine library "
+            L"flutter_windows.dll next to talvor_app.exe are damaged.\n\nPlease reinstall Talvor VPN.");
+  ASSERT_TRUE(AnswerMessageBox(box->window));
+  EXPECT_EQ(program->WaitForExit(), 1u);
+  EXPECT_EQ(program->StandardErrorLines(), std::vector<std::string>{"Failed to create view controller."});
+  ExpectNothingWrittenBut(/*url_scheme=*/true);
+}
+
 // A file in place of the core library that is no library. (A directory or an
 // empty file in its place fails to load the same way: the unit tests of the
 // check show each.)
