@@ -73,17 +73,18 @@ T ReadScalar(ByteStreamReader* stream) {
 }
 
 // Typed lists are written as their elements' memory image, aligned to the
-// element size; an empty list is its count alone.
+// element size. The padding follows the count even when the list is empty:
+// every reader of the format aligns after the count whatever it is, so an
+// unpadded empty list would shift everything written after it.
 template <typename T>
 void WriteTypedList(const std::vector<T>& list, const StandardCodecSerializer& serializer,
                     ByteStreamWriter* stream) {
   serializer.WriteSize(list.size(), stream);
-  if (list.empty()) return;
   stream->WriteAlignment(static_cast<uint8_t>(sizeof(T)));
+  if (list.empty()) return;
   stream->WriteBytes(reinterpret_cast<const uint8_t*>(list.data()), list.size() * sizeof(T));
 }
 
-// The reader aligns even for an empty list; the writer does not pad one.
 template <typename T>
 EncodableValue ReadTypedList(const StandardCodecSerializer& serializer, ByteStreamReader* stream) {
   const size_t count = serializer.ReadSize(stream);
