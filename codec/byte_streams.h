@@ -25,6 +25,11 @@ class ByteStreamReader {
   // the message holds; a reader that cannot tell answers kUnknownSize and
   // its declared sizes are trusted.
   virtual size_t RemainingBytes() const { return kUnknownSize; }
+
+  // Refuses a read that the message cannot satisfy: one diagnostic line, and
+  // a reader that knows its end reads nothing more. The serializer refuses
+  // through it too, when a declared size overruns the message too far.
+  virtual void RefuseRead();
 };
 
 // Sink of the bytes of one encoded message.
@@ -39,10 +44,8 @@ class ByteStreamWriter {
 };
 
 // Reads a caller-owned byte range, which must stay alive while reading.
-// A read that would go past the end is refused: it writes one diagnostic line,
-// leaves the destination untouched (so callers see the zeros they prepared)
-// and moves to the end, since whatever follows a payload that does not fit is
-// that payload's bytes, not further values.
+// A read that would go past the end is refused (see RefuseRead); the
+// destination is left untouched, so callers see the zeros they prepared.
 class ByteBufferStreamReader : public ByteStreamReader {
  public:
   ByteBufferStreamReader(const uint8_t* bytes, size_t size);
@@ -52,10 +55,9 @@ class ByteBufferStreamReader : public ByteStreamReader {
   void ReadBytes(uint8_t* buffer, size_t length) override;
   void ReadAlignment(uint8_t alignment) override;
   size_t RemainingBytes() const override;
+  void RefuseRead() override;
 
  private:
-  void RefuseRead();
-
   const uint8_t* bytes_;
   uint64_t size_;
   // May pass size_ after an alignment near the end; every read checks.

@@ -33,10 +33,6 @@ enum EncodedType : uint8_t {
 // other from each reserving room for the whole rest of the message.
 constexpr size_t kMaxReservedElements = 256;
 
-void ReportInvalidRead() {
-  std::cerr << "Invalid read in StandardCodecByteStreamReader" << std::endl;
-}
-
 // True when `needed` exceeds `available` by more than `slack`.
 bool ExceedsWithSlack(uint64_t needed, size_t available, size_t slack) {
   return needed > available && needed - available > slack;
@@ -91,7 +87,7 @@ EncodableValue ReadTypedList(const StandardCodecSerializer& serializer, ByteStre
   stream->ReadAlignment(static_cast<uint8_t>(sizeof(T)));
   const uint64_t byte_count = static_cast<uint64_t>(count) * sizeof(T);
   if (ExceedsWithSlack(byte_count, stream->RemainingBytes(), StandardCodecSerializer::kSizeSlack)) {
-    ReportInvalidRead();
+    stream->RefuseRead();
     return EncodableValue(std::vector<T>());
   }
   std::vector<T> list(count);
@@ -102,7 +98,7 @@ EncodableValue ReadTypedList(const StandardCodecSerializer& serializer, ByteStre
 EncodableValue ReadByteList(const StandardCodecSerializer& serializer, ByteStreamReader* stream) {
   const size_t count = serializer.ReadSize(stream);
   if (ExceedsWithSlack(count, stream->RemainingBytes(), StandardCodecSerializer::kSizeSlack)) {
-    ReportInvalidRead();
+    stream->RefuseRead();
     return EncodableValue(std::vector<uint8_t>());
   }
   std::vector<uint8_t> bytes(count);
@@ -276,7 +272,7 @@ size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
 EncodableValue StandardCodecSerializer::ReadString(ByteStreamReader* stream) const {
   const size_t length = ReadSize(stream);
   if (ExceedsWithSlack(length, stream->RemainingBytes(), kSizeSlack)) {
-    ReportInvalidRead();
+    stream->RefuseRead();
     return EncodableValue(std::string());
   }
   std::string string(length, '\0');
@@ -290,7 +286,7 @@ EncodableValue StandardCodecSerializer::ReadList(ByteStreamReader* stream) const
   list.reserve(std::min({count, stream->RemainingBytes(), kMaxReservedElements}));
   for (size_t i = 0; i < count; ++i) {
     if (TooManyElementsMissing(count - i, *stream)) {
-      ReportInvalidRead();
+      stream->RefuseRead();
       break;
     }
     list.push_back(ReadValue(stream));
@@ -303,7 +299,7 @@ EncodableValue StandardCodecSerializer::ReadMap(ByteStreamReader* stream) const 
   EncodableMap map;
   for (size_t i = 0; i < count; ++i) {
     if (TooManyElementsMissing(count - i, *stream)) {
-      ReportInvalidRead();
+      stream->RefuseRead();
       break;
     }
     EncodableValue key = ReadValue(stream);

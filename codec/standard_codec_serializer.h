@@ -23,6 +23,9 @@ namespace flutter {
 //  - a list or map stops once more than kMissingElementsSlack of its elements
 //    are missing (more left to read than bytes remain, each element taking at
 //    least one byte); when that is already so at its start it decodes empty;
+//  - every such refusal, like any read past the end, ends the reading of the
+//    message (ByteStreamReader::RefuseRead): what follows reads as zeros and
+//    nulls, so the slack is granted once per message, not once per value;
 //  - a list or map nested deeper than kMaxNestingDepth decodes as null.
 class StandardCodecSerializer {
  public:
