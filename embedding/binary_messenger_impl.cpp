@@ -121,8 +121,9 @@ void BinaryMessengerImpl::SetMessageCallback(const std::string& channel,
     }
     return;
   }
-  BinaryMessageCallback& stored = handlers_[channel];
-  stored = std::move(callback);
+  // Assigned into the existing entry, so the engine keeps the address it has.
+  std::shared_ptr<const BinaryMessageCallback>& stored = handlers_[channel];
+  stored = std::make_shared<const BinaryMessageCallback>(std::move(callback));
   if (messenger_ != nullptr) {
     FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), DispatchIncomingMessage,
                                        &stored);
@@ -134,9 +135,12 @@ void DispatchIncomingMessage(FlutterDesktopMessenger* messenger,
   std::shared_ptr<IncomingReplyState> state;
   try {
     state = std::make_shared<IncomingReplyState>(messenger, message->response_handle);
-    const BinaryMessageCallback& handler = *static_cast<const BinaryMessageCallback*>(user_data);
+    // Held for the call: the handler may replace or remove its own channel's
+    // handler, which destroys the stored one.
+    const std::shared_ptr<const BinaryMessageCallback> handler =
+        *static_cast<const std::shared_ptr<const BinaryMessageCallback>*>(user_data);
     // The bytes are the engine's own, lent for this call: never copied.
-    handler(message->message, message->message_size, IncomingReply(state));
+    (*handler)(message->message, message->message_size, IncomingReply(state));
   } catch (...) {
     WriteUnhandledException("Unhandled exception in a message handler: ");
     AnswerIfAbandoned(state);
