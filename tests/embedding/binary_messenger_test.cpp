@@ -436,4 +436,34 @@ TEST(OneShotReply, DroppedWithoutDeliveryWarnsAndSendsNothing) {
   EXPECT_THAT(log.pointers, IsEmpty());
 }
 
+// Dropped by an exception, it answers with the empty reply instead; but an
+// exception that was already in flight when it was made says nothing about it.
+TEST(OneShotReply, DroppedByAnExceptionAnswersEmptyWithoutAWarning) {
+  ReplyLog log;
+  StderrCapture capture;
+  try {
+    flutter::OneShotReply reply(log.Callback());
+    throw 1;
+  } catch (int) {
+  }
+  EXPECT_THAT(capture.Lines(), IsEmpty());
+  EXPECT_THAT(log.pointers, ElementsAre(nullptr));
+  EXPECT_THAT(log.sizes, ElementsAre(0u));
+
+  struct MadeDuringUnwinding {
+    ~MadeDuringUnwinding() { flutter::OneShotReply reply(log->Callback()); }
+    ReplyLog* log;
+  };
+  ReplyLog unwinding_log;
+  StderrCapture unwinding_capture;
+  try {
+    MadeDuringUnwinding made{&unwinding_log};
+    throw 2;
+  } catch (int) {
+  }
+  EXPECT_THAT(unwinding_capture.Lines(),
+              ElementsAre("Warning: Failed to respond to a message. This is a memory leak."));
+  EXPECT_THAT(unwinding_log.pointers, IsEmpty());
+}
+
 }  // namespace
