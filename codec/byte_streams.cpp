@@ -10,35 +10,6 @@ ByteBufferStreamReader::ByteBufferStreamReader(const uint8_t* bytes, size_t size
 
 ByteBufferStreamReader::~ByteBufferStreamReader() = default;
 
-uint8_t ByteBufferStreamReader::ReadByte() {
-  if (position_ >= size_) {
-    RefuseRead();
-    return 0;
-  }
-  return bytes_[position_++];
-}
-
-void ByteBufferStreamReader::ReadBytes(uint8_t* buffer, size_t length) {
-  if (position_ > size_ || length > size_ - position_) {
-    RefuseRead();
-    return;
-  }
-  if (length > 0) {
-    std::memcpy(buffer, bytes_ + position_, length);
-    position_ += length;
-  }
-}
-
-void ByteBufferStreamReader::ReadAlignment(uint8_t alignment) {
-  if (alignment == 0) return;
-  const uint64_t remainder = position_ % alignment;
-  if (remainder != 0) position_ += alignment - remainder;
-}
-
-size_t ByteBufferStreamReader::RemainingBytes() const {
-  return position_ >= size_ ? 0 : static_cast<size_t>(size_ - position_);
-}
-
 namespace {
 
 void WriteInvalidRead() {
@@ -63,19 +34,5 @@ void ByteBufferStreamReader::RefuseRead() {
 ByteBufferStreamWriter::ByteBufferStreamWriter(std::vector<uint8_t>* buffer) : buffer_(buffer) {}
 
 ByteBufferStreamWriter::~ByteBufferStreamWriter() = default;
-
-void ByteBufferStreamWriter::WriteByte(uint8_t byte) { buffer_->push_back(byte); }
-
-void ByteBufferStreamWriter::WriteBytes(const uint8_t* bytes, size_t length) {
-  if (length == 0) return;
-  buffer_->insert(buffer_->end(), bytes, bytes + length);
-}
-
-void ByteBufferStreamWriter::WriteAlignment(uint8_t alignment) {
-  if (alignment == 0) return;
-  const size_t remainder = buffer_->size() % alignment;
-  if (remainder == 0) return;
-  for (size_t i = remainder; i < alignment; ++i) WriteByte(0);
-}
 
 }  // namespace flutter
