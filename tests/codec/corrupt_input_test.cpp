@@ -281,8 +281,16 @@ TEST(CorruptInputTest, NestedListsCannotEachClaimTheRestOfTheMessage) {
   const Outcome outcome = DecodeCapturing(bytes);
   EXPECT_EQ(outcome.lines, std::vector<std::string>(kLevels - 1, kInvalidRead));
   const EncodableValue* level = &outcome.value;
-  for (int depth = 1; depth < kLevels; ++depth) level = &std::get<EncodableList>(*level)[0];
+  size_t reserved = std::get<EncodableList>(*level).capacity();
+  for (int depth = 1; depth < kLevels; ++depth) {
+    level = &std::get<EncodableList>(*level)[0];
+    reserved += std::get<EncodableList>(*level).capacity();
+  }
   EXPECT_EQ(std::get<EncodableList>(*level).size(), kTail);
+  // Nor can they each reserve room for it: the room reserved along the
+  // nesting stays within the elements that the bytes can hold, twice over
+  // for the innermost list's own growth.
+  EXPECT_LE(reserved, 2 * bytes.size());
 }
 
 // `depth` lists (or maps with null keys) nested in each other around `true`.
