@@ -78,6 +78,31 @@ void ReportAgainstMemcpy(benchmark::State& state, size_t bytes, double loop_seco
   if (loop_seconds > 0) state.counters["x_memcpy"] = total * MemcpySecondsPerByte(bytes) / loop_seconds;
 }
 
+double BestSecondsPerCall(const std::function<void()>& call) {
+  // Batches of at least a millisecond, so that reading the clock costs nothing.
+  size_t batch = 1;
+  for (;;) {
+    const double start = CpuSeconds();
+    for (size_t i = 0; i < batch; ++i) call();
+    if (CpuSeconds() - start >= 1e-3) break;
+    batch *= 2;
+  }
+  double best = 0;
+  for (int round = 0; round < 5; ++round) {
+    size_t calls = 0;
+    const double start = CpuSeconds();
+    double elapsed = 0;
+    do {
+      for (size_t i = 0; i < batch; ++i) call();
+      calls += batch;
+      elapsed = CpuSeconds() - start;
+    } while (elapsed < 0.1);
+    const double per_call = elapsed / static_cast<double>(calls);
+    if (round == 0 || per_call < best) best = per_call;
+  }
+  return best;
+}
+
 void RegisterMemcpy(size_t bytes) {
   static std::set<size_t> registered;
   if (!registered.insert(bytes).second) return;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace talvor::bench {
 
@@ -20,6 +21,10 @@ double MemcpySecondsPerByte(size_t bytes);
 // (1 is as fast as memcpy). `loop_seconds` is the CPU time of the case's
 // timed loop, taken around it with CpuSeconds.
 void ReportAgainstMemcpy(benchmark::State& state, size_t bytes, double loop_seconds);
+
+// Seconds of CPU per call of `call`: the best of five rounds of 0.1 s, so that
+// a yardstick measured once in a run survives a busy machine.
+double BestSecondsPerCall(const std::function<void()>& call);
 
 // Registers BM_Memcpy/<bytes> (once per size), so that the yardstick itself
 // shows in the output.

@@ -67,9 +67,9 @@ using EncodableValueVariant = std::variant<std::monostate,
                                            std::vector<float>>;
 }  // namespace internal
 
-// The value of every channel message. Read it with std::get (fails with
-// std::bad_variant_access on another alternative) or std::get_if (null on
-// another alternative); index() tells which alternative is held.
+// The value of every channel message. Read it with flutter::Get (strict:
+// fails on another alternative) or std::get_if (null on another
+// alternative); index() tells which alternative is held.
 class EncodableValue : public internal::EncodableValueVariant {
  public:
   using super = internal::EncodableValueVariant;
@@ -116,5 +116,30 @@ class EncodableValue : public internal::EncodableValueVariant {
   // with two less-than tests would take time exponential in the nesting.
   static int Compare(const EncodableValue& lhs, const EncodableValue& rhs);
 };
+
+// What strict access fails with: the standard variant-access error, with the
+// same text whatever the standard library ("bad variant access"). That text
+// reaches the error lines of a handler that read the wrong alternative, where
+// std::get would leave a library's own wording.
+class BadVariantAccess : public std::bad_variant_access {
+ public:
+  const char* what() const noexcept override { return "bad variant access"; }
+};
+
+// Strict access: the content of alternative T, or BadVariantAccess when the
+// value holds another one (the value is then unchanged).
+template <typename T>
+const T& Get(const EncodableValue& value) {
+  const T* content = std::get_if<T>(&value);
+  if (content == nullptr) throw BadVariantAccess();
+  return *content;
+}
+
+template <typename T>
+T& Get(EncodableValue& value) {
+  T* content = std::get_if<T>(&value);
+  if (content == nullptr) throw BadVariantAccess();
+  return *content;
+}
 
 }  // namespace flutter

@@ -23,6 +23,9 @@ namespace flutter {
 //  - a list or map stops once more than kMissingElementsSlack of its elements
 //    are missing (more left to read than bytes remain, each element taking at
 //    least one byte); when that is already so at its start it decodes empty;
+//  - every such refusal, like any read past the end, ends the reading of the
+//    message (ByteStreamReader::RefuseRead): what follows reads as zeros and
+//    nulls, so the slack is granted once per message, not once per value;
 //  - a list or map nested deeper than kMaxNestingDepth decodes as null.
 class StandardCodecSerializer {
  public:
@@ -56,11 +59,10 @@ class StandardCodecSerializer {
   StandardCodecSerializer();
 
  private:
-  EncodableValue ReadString(ByteStreamReader* stream) const;
-  EncodableValue ReadList(ByteStreamReader* stream) const;
-  EncodableValue ReadMap(ByteStreamReader* stream) const;
-  void WriteList(const EncodableList& list, ByteStreamWriter* stream) const;
-  void WriteMap(const EncodableMap& map, ByteStreamWriter* stream) const;
+  // True for this class itself, not a derived serializer: then values read
+  // from or written to our own buffer streams take a path without virtual
+  // calls, which produces the same bytes and values.
+  bool IsStandard() const;
 };
 
 }  // namespace flutter

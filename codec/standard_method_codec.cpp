@@ -29,14 +29,6 @@ class NeverDestroyed {
   alignas(T) unsigned char storage_[sizeof(T)];
 };
 
-// The strict access that an error reply relies on; the exception carries the
-// standard text "bad variant access".
-const std::string& StringOrThrow(const EncodableValue& value) {
-  const std::string* string = std::get_if<std::string>(&value);
-  if (string == nullptr) throw std::bad_variant_access();
-  return *string;
-}
-
 }  // namespace
 
 const StandardMethodCodec& StandardMethodCodec::GetInstance(const StandardCodecSerializer* serializer) {
@@ -140,8 +132,9 @@ bool StandardMethodCodec::DecodeResponseEnvelope(const uint8_t* response, size_t
       const EncodableValue code = serializer_->ReadValue(&reader);
       const EncodableValue message = serializer_->ReadValue(&reader);
       const EncodableValue details = serializer_->ReadValue(&reader);
-      const std::string& code_text = StringOrThrow(code);
-      const std::string message_text = message.IsNull() ? std::string() : StringOrThrow(message);
+      // Strict access: a code or message of another type fails the decoding.
+      const std::string& code_text = Get<std::string>(code);
+      const std::string message_text = message.IsNull() ? std::string() : Get<std::string>(message);
       if (result != nullptr) {
         result->Error(code_text, message_text, details.IsNull() ? nullptr : &details);
       }

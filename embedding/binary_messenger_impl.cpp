@@ -1,5 +1,6 @@
 #include "embedding/binary_messenger_impl.h"
 
+#include <atomic>
 #include <iostream>
 #include <memory>
 #include <utility>
@@ -28,8 +29,10 @@ struct IncomingReplyState {
   IncomingReplyState& operator=(const IncomingReplyState&) = delete;
 
   FlutterDesktopMessenger* const messenger;
-  // Read and cleared under the engine's messenger lock.
-  const FlutterDesktopMessageResponseHandle* response_handle;
+  // Taken by an atomic exchange, so that exactly one caller ever sends it
+  // even when copies of the reply race on several threads: the engine's
+  // messenger lock may give no lock at all.
+  std::atomic<const FlutterDesktopMessageResponseHandle*> response_handle;
 };
 
 // Holds the engine's messenger lock for one scope, when the engine gave one.
@@ -60,13 +63,13 @@ class IncomingReply {
     // engine cannot go away between them.
     MessengerLock lock(messenger);
     if (!FlutterDesktopMessengerIsAvailable(messenger)) return;
-    if (state_->response_handle == nullptr) {
+    const FlutterDesktopMessageResponseHandle* response = state_->response_handle.exchange(nullptr);
+    if (response == nullptr) {
       std::cerr << "Error: Response can be set only once. Ignoring duplicate response."
                 << std::endl;
       return;
     }
-    FlutterDesktopMessengerSendResponse(messenger, std::exchange(state_->response_handle, nullptr),
-                                        data, size);
+    FlutterDesktopMessengerSendResponse(messenger, response, data, size);
   }
 
  private:
@@ -77,7 +80,7 @@ class IncomingReply {
 // unanswered and that nobody holds a reply callback for any more would never
 // be answered, so it gets the empty (not-implemented) reply.
 void AnswerIfAbandoned(const std::shared_ptr<IncomingReplyState>& state) noexcept {
-  if (state == nullptr || state.use_count() != 1 || state->response_handle == nullptr) return;
+  if (state == nullptr || state.use_count() != 1 || state->response_handle.load() == nullptr) return;
   try {
     const IncomingReply reply(state);
     reply(nullptr, 0);
@@ -118,8 +121,9 @@ void BinaryMessengerImpl::SetMessageCallback(const std::string& channel,
     }
     return;
   }
-  BinaryMessageCallback& stored = handlers_[channel];
-  stored = std::move(callback);
+  // Assigned into the existing entry, so the engine keeps the address it has.
+  std::shared_ptr<const BinaryMessageCallback>& stored = handlers_[channel];
+  stored = std::make_shared<const BinaryMessageCallback>(std::move(callback));
   if (messenger_ != nullptr) {
     FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), DispatchIncomingMessage,
                                        &stored);
@@ -131,9 +135,12 @@ void DispatchIncomingMessage(FlutterDesktopMessenger* messenger,
   std::shared_ptr<IncomingReplyState> state;
   try {
     state = std::make_shared<IncomingReplyState>(messenger, message->response_handle);
-    const BinaryMessageCallback& handler = *static_cast<const BinaryMessageCallback*>(user_data);
+    // Held for the call: the handler may replace or remove its own channel's
+    // handler, which destroys the stored one.
+    const std::shared_ptr<const BinaryMessageCallback> handler =
+        *static_cast<const std::shared_ptr<const BinaryMessageCallback>*>(user_data);
     // The bytes are the engine's own, lent for this call: never copied.
-    handler(message->message, message->message_size, IncomingReply(state));
+    (*handler)(message->message, message->message_size, IncomingReply(state));
   } catch (...) {
     WriteUnhandledException("Unhandled exception in a message handler: ");
     AnswerIfAbandoned(state);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "embedding/binary_messenger.h"
@@ -12,8 +13,9 @@
 namespace flutter {
 
 // The messenger over the engine's messenger handle. It owns the handler of
-// every channel; the engine is given the address of the stored handler as its
-// callback's user data, so a stored handler never moves while its entry exists.
+// every channel; the engine is given the address of the channel's entry as
+// its callback's user data, so an entry never moves while it exists, and
+// replacing a handler assigns into the same entry.
 //
 // A messenger made without an engine (a null handle) keeps its handler table
 // but never calls the engine: sends are refused and their replies never run.
@@ -32,12 +34,13 @@ class BinaryMessengerImpl : public BinaryMessenger {
 
  private:
   FlutterDesktopMessenger* messenger_;
-  // A node-based map: entries keep their address until erased.
-  std::map<std::string, BinaryMessageCallback> handlers_;
+  // A node-based map: entries keep their address until erased. Shared, so
+  // that a running handler outlives its own replacement or removal.
+  std::map<std::string, std::shared_ptr<const BinaryMessageCallback>> handlers_;
 };
 
 // The engine's callback for every channel with a handler; `user_data` is the
-// address of the channel's stored BinaryMessageCallback. Nothing is thrown.
+// address of the channel's entry in the handler table. Nothing is thrown.
 void DispatchIncomingMessage(FlutterDesktopMessenger* messenger,
                              const FlutterDesktopMessage* message, void* user_data);
 

@@ -1,15 +1,28 @@
 #include "embedding/one_shot_reply.h"
 
+#include <exception>
 #include <iostream>
 #include <utility>
 
+#include "embedding/unhandled_exception.h"
+
 namespace flutter {
 
-OneShotReply::OneShotReply(BinaryReplyCallback reply) : reply_(std::move(reply)) {}
+OneShotReply::OneShotReply(BinaryReplyCallback reply)
+    : reply_(std::move(reply)), exceptions_at_creation_(std::uncaught_exceptions()) {}
 
 OneShotReply::~OneShotReply() {
-  if (reply_) {
+  if (!reply_) return;
+  if (std::uncaught_exceptions() <= exceptions_at_creation_) {
     std::cerr << "Warning: Failed to respond to a message. This is a memory leak." << std::endl;
+    return;
+  }
+  // The empty reply is the protocol's "not implemented"; nothing may escape a
+  // destructor that runs during unwinding.
+  try {
+    reply_(nullptr, 0);
+  } catch (...) {
+    WriteUnhandledException("Unhandled exception in a message handler: ");
   }
 }
 

@@ -10,7 +10,10 @@ namespace flutter {
 
 // Answers one message at most once. A second answer is refused with a line on
 // standard error; so is dropping the holder without ever answering, in which
-// case no response is sent at all.
+// case no response is sent at all. A holder dropped unanswered because a
+// failure (an exception) is unwinding through its owner, typically a handler
+// that threw, answers with the empty reply instead: the message does not go
+// unanswered, and no warning is written.
 class OneShotReply {
  public:
   explicit OneShotReply(BinaryReplyCallback reply);
@@ -24,6 +27,9 @@ class OneShotReply {
 
  private:
   BinaryReplyCallback reply_;
+  // Exceptions in flight on this thread when the holder was made; more of
+  // them at its destruction means a failure is destroying it.
+  int exceptions_at_creation_;
 };
 
 }  // namespace flutter

@@ -79,27 +79,21 @@ inline bool HoldsNan(const flutter::EncodableValue& value) {
   return false;
 }
 
-// A value reads back from its own encoding exactly unless it holds an empty
-// typed list (written unpadded, read aligned) or a map key holding NaN (NaN
-// has no consistent order, so a map may keep different keys when rebuilt).
+// A value reads back from its own encoding exactly unless a map key holds
+// NaN (NaN has no consistent order, so a map may keep different keys when
+// rebuilt).
 inline bool ReadsBackExactly(const flutter::EncodableValue& value) {
-  switch (value.index()) {
-    case 7: return !std::get<std::vector<int32_t>>(value).empty();
-    case 8: return !std::get<std::vector<int64_t>>(value).empty();
-    case 9: return !std::get<std::vector<double>>(value).empty();
-    case 13: return !std::get<std::vector<float>>(value).empty();
-    case 10:
-      for (const auto& element : std::get<flutter::EncodableList>(value)) {
-        if (!ReadsBackExactly(element)) return false;
-      }
-      return true;
-    case 11:
-      for (const auto& [key, entry] : std::get<flutter::EncodableMap>(value)) {
-        if (HoldsNan(key) || !ReadsBackExactly(key) || !ReadsBackExactly(entry)) return false;
-      }
-      return true;
-    default: return true;
+  if (const auto* list = std::get_if<flutter::EncodableList>(&value)) {
+    for (const auto& element : *list) {
+      if (!ReadsBackExactly(element)) return false;
+    }
   }
+  if (const auto* map = std::get_if<flutter::EncodableMap>(&value)) {
+    for (const auto& [key, entry] : *map) {
+      if (HoldsNan(key) || !ReadsBackExactly(key) || !ReadsBackExactly(entry)) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace talvor::fuzz

@@ -137,9 +137,7 @@ inline bool Identical(const flutter::EncodableValue& a, const flutter::Encodable
 
 // Random values over every alternative the standard codec can carry (all but
 // the custom one), nested up to a given depth. NaN is left out: map keys need
-// a consistent order, which NaN does not have. Typed lists are never empty:
-// an empty one is written without padding but read with it, so it only reads
-// back by itself or where it ends aligned.
+// a consistent order, which NaN does not have.
 class RandomValues {
  public:
   explicit RandomValues(uint64_t seed) : engine_(seed) {}
@@ -155,11 +153,11 @@ class RandomValues {
       case 3: return flutter::EncodableValue(static_cast<int64_t>(engine_()));
       case 4: return flutter::EncodableValue(Double());
       case 5: return flutter::EncodableValue(String());
-      case 6: return flutter::EncodableValue(Numbers<uint8_t>(0, [this] { return static_cast<uint8_t>(engine_()); }));
-      case 7: return flutter::EncodableValue(Numbers<int32_t>(1, [this] { return static_cast<int32_t>(engine_()); }));
-      case 8: return flutter::EncodableValue(Numbers<int64_t>(1, [this] { return static_cast<int64_t>(engine_()); }));
-      case 9: return flutter::EncodableValue(Numbers<double>(1, [this] { return Double(); }));
-      case 13: return flutter::EncodableValue(Numbers<float>(1, [this] { return Float(); }));
+      case 6: return flutter::EncodableValue(Numbers<uint8_t>([this] { return static_cast<uint8_t>(engine_()); }));
+      case 7: return flutter::EncodableValue(Numbers<int32_t>([this] { return static_cast<int32_t>(engine_()); }));
+      case 8: return flutter::EncodableValue(Numbers<int64_t>([this] { return static_cast<int64_t>(engine_()); }));
+      case 9: return flutter::EncodableValue(Numbers<double>([this] { return Double(); }));
+      case 13: return flutter::EncodableValue(Numbers<float>([this] { return Float(); }));
       case 10: {
         flutter::EncodableList list;
         for (int i = Uniform(0, 6); i > 0; --i) list.push_back(Next(depth - 1));
@@ -186,8 +184,8 @@ class RandomValues {
   }
 
   template <typename T, typename Make>
-  std::vector<T> Numbers(size_t minimum_length, Make make) {
-    std::vector<T> numbers(std::max(minimum_length, Length()));
+  std::vector<T> Numbers(Make make) {
+    std::vector<T> numbers(Length());
     for (T& number : numbers) number = make();
     return numbers;
   }

@@ -64,12 +64,70 @@ TEST(CorruptInputTest, MissingBytesReadAsZerosWithOneLinePerRefusedRead) {
   EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
 }
 
+// The bytes after a size that does not fit belong to that value, so they are
+// never read again as further values, whether the payload was short of bytes
+// or refused outright for overrunning the message by more than the slack.
 TEST(CorruptInputTest, NothingIsReadAfterAPayloadThatRunsPastTheEnd) {
-  // The bytes after the string's size belong to that string, so they are not
-  // read again as further values.
-  const Outcome outcome = DecodeCapturing(Bytes("0C 02 07 05 61 62"));
+  Outcome outcome = DecodeCapturing(Bytes("0C 02 07 05 61 62"));
   EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue("\0\0\0\0\0"s), EncodableValue()}));
   EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
+
+  // A string of 0x20000 bytes with one byte present.
+  outcome = DecodeCapturing(Bytes("0C 02 07 FF 00 00 02 00 01"));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue(""), EncodableValue()}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
+  outcome = DecodeCapturing(Bytes("0C 02 08 FF 00 00 02 00 01"));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue(std::vector<uint8_t>{}), EncodableValue()}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
+  outcome = DecodeCapturing(Bytes("0C 02 09 FF 00 00 02 00 00 00 01"));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue(std::vector<int32_t>{}), EncodableValue()}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
+  // A list of 255 elements with one byte present.
+  outcome = DecodeCapturing(Bytes("0C 02 0C FE FF 00 01"));
+  EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue(EncodableList{}), EncodableValue()}));
+  EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
+}
+
+// Bytes held by a decoded value: string and list contents, all the way down.
+size_t PayloadBytes(const EncodableValue& value) {
+  switch (value.index()) {
+    case 5: return std::get<std::string>(value).size();
+    case 6: return std::get<std::vector<uint8_t>>(value).size();
+    case 7: return 4 * std::get<std::vector<int32_t>>(value).size();
+    case 8: return 8 * std::get<std::vector<int64_t>>(value).size();
+    case 9: return 8 * std::get<std::vector<double>>(value).size();
+    case 13: return 4 * std::get<std::vector<float>>(value).size();
+    case 10: {
+      size_t bytes = 0;
+      for (const EncodableValue& element : std::get<EncodableList>(value)) bytes += PayloadBytes(element);
+      return bytes;
+    }
+    case 11: {
+      size_t bytes = 0;
+      for (const auto& [key, entry] : std::get<EncodableMap>(value)) bytes += PayloadBytes(key) + PayloadBytes(entry);
+      return bytes;
+    }
+    default: return 0;
+  }
+}
+
+// A list of 2 000 strings, each declaring as many bytes as follow its header
+// plus the slack: every one of them overruns the message by exactly as much as
+// is tolerated. The slack is granted once for the whole message.
+TEST(CorruptInputTest, ManyOverlongStringsHoldAtMostTheMessageAndTheSlack) {
+  constexpr size_t kStrings = 2000;
+  constexpr size_t kHeader = 6;  // 07 FF and four bytes of size
+  std::vector<uint8_t> bytes = Bytes("0C FE D0 07");
+  for (size_t i = 0; i < kStrings; ++i) {
+    const size_t after_header = (kStrings - 1 - i) * kHeader;
+    const uint32_t declared = static_cast<uint32_t>(after_header + kSlack);
+    bytes.insert(bytes.end(), {0x07, 0xFF, static_cast<uint8_t>(declared), static_cast<uint8_t>(declared >> 8),
+                               static_cast<uint8_t>(declared >> 16), static_cast<uint8_t>(declared >> 24)});
+  }
+  ASSERT_EQ(bytes.size(), 4 + kStrings * kHeader);
+  const Outcome outcome = DecodeCapturing(bytes);
+  EXPECT_LE(PayloadBytes(outcome.value), bytes.size() + kSlack);
+  EXPECT_THAT(outcome.lines, Each(kInvalidRead));
 }
 
 TEST(CorruptInputTest, UnknownTypesReadAsNullAndConsumeOnlyTheirTypeByte) {
@@ -105,19 +163,27 @@ TEST(CorruptInputTest, EveryTruncationOfAMessageDecodesWithDiagnostics) {
   }
 }
 
-TEST(CorruptInputTest, CorruptedBytesNeverBreakDecoding) {
+// Any single corrupted byte: decoding completes, says only what the decoder
+// can say, and holds no more than the message and the slack.
+TEST(CorruptInputTest, CorruptedBytesDecodeWithinTheBoundAndKnownDiagnostics) {
   const EncodableValue value(EncodableList{
       EncodableValue(EncodableMap{{EncodableValue("k"), EncodableValue(std::vector<double>{1, 2})}}),
       EncodableValue(std::vector<int32_t>{1, 2, 3}), EncodableValue("text"), EncodableValue(int64_t{-1})});
   const std::vector<uint8_t> whole = Encode(value);
-  StderrCapture capture;  // the diagnostics are not the point here
+  const testing::Matcher<std::string> known_line =
+      testing::AnyOf(kInvalidRead, testing::StartsWith("Unknown type in StandardCodecSerializer::ReadValueOfType: "));
+  size_t decodes_with_diagnostics = 0;
   for (size_t position = 0; position < whole.size(); ++position) {
     for (uint8_t replacement : {0x00, 0x05, 0x0C, 0x0D, 0x7F, 0xFE, 0xFF}) {
       std::vector<uint8_t> corrupt = whole;
       corrupt[position] = replacement;
-      Decode(corrupt);
+      const Outcome outcome = DecodeCapturing(corrupt);
+      EXPECT_LE(PayloadBytes(outcome.value), corrupt.size() + kSlack) << position << " " << int{replacement};
+      EXPECT_THAT(outcome.lines, Each(known_line)) << position << " " << int{replacement};
+      if (!outcome.lines.empty()) ++decodes_with_diagnostics;
     }
   }
+  EXPECT_GT(decodes_with_diagnostics, whole.size()) << "the corruptions should mostly be noticed";
 }
 
 // A string value declaring `declared` bytes of which `present` follow.
@@ -215,8 +281,16 @@ TEST(CorruptInputTest, NestedListsCannotEachClaimTheRestOfTheMessage) {
   const Outcome outcome = DecodeCapturing(bytes);
   EXPECT_EQ(outcome.lines, std::vector<std::string>(kLevels - 1, kInvalidRead));
   const EncodableValue* level = &outcome.value;
-  for (int depth = 1; depth < kLevels; ++depth) level = &std::get<EncodableList>(*level)[0];
+  size_t reserved = std::get<EncodableList>(*level).capacity();
+  for (int depth = 1; depth < kLevels; ++depth) {
+    level = &std::get<EncodableList>(*level)[0];
+    reserved += std::get<EncodableList>(*level).capacity();
+  }
   EXPECT_EQ(std::get<EncodableList>(*level).size(), kTail);
+  // Nor can they each reserve room for it: the room reserved along the
+  // nesting stays within the elements that the bytes can hold, twice over
+  // for the innermost list's own growth.
+  EXPECT_LE(reserved, 2 * bytes.size());
 }
 
 // `depth` lists (or maps with null keys) nested in each other around `true`.

@@ -52,6 +52,8 @@ TEST(StandardMethodCodecTest, EncodesCallsAndEnvelopes) {
   // The envelope byte counts for alignment.
   const EncodableValue one_and_a_half(1.5);
   EXPECT_EQ(*Codec().EncodeSuccessEnvelope(&one_and_a_half), Bytes("00 06 00 00 00 00 00 00 00 00 00 00 00 00 F8 3F"));
+  const EncodableValue empty_list(std::vector<int32_t>{});
+  EXPECT_EQ(*Codec().EncodeSuccessEnvelope(&empty_list), Bytes("00 09 00 00"));
 
   EXPECT_EQ(*Codec().EncodeErrorEnvelope("E", "", nullptr), Bytes("01 07 01 45 00 00"));
   EXPECT_EQ(*Codec().EncodeErrorEnvelope("E", "m", nullptr), Bytes("01 07 01 45 07 01 6D 00"));

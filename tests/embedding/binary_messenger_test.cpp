@@ -166,6 +166,53 @@ TEST_F(MessengerTest, RemovingAHandlerDestroysItBeforeUnregisteringWithNulls) {
   EXPECT_EQ(fake_.HandlerFor(kChannel), nullptr);
 }
 
+// The running handler is kept alive for its call, so it may go on using
+// what it captured after replacing or removing itself (AddressSanitizer
+// reports the use of a destroyed one).
+TEST_F(MessengerTest, HandlerMayReplaceOrRemoveItsOwnChannelsHandlerWhileItRuns) {
+  std::vector<std::string> log;
+  messenger().SetMessageCallback(kChannel, [this, &log, name = std::string(40, 'a')](
+                                               const uint8_t*, size_t, BinaryReplyCallback reply) {
+    messenger().SetMessageCallback(kChannel, [this, &log, name = std::string(40, 'b')](
+                                                 const uint8_t*, size_t, BinaryReplyCallback reply) {
+      messenger().SetMessageCallback(kChannel, nullptr);
+      log.push_back(name.substr(0, 1) + " after removing itself");
+      reply(nullptr, 0);
+    });
+    log.push_back(name.substr(0, 1) + " after replacing itself");
+    reply(nullptr, 0);
+  });
+
+  const auto first = fake_.Deliver(kChannel, message_);
+  const auto second = fake_.Deliver(kChannel, message_);
+  const auto third = fake_.Deliver(kChannel, message_);
+
+  EXPECT_THAT(log, ElementsAre("a after replacing itself", "b after removing itself"));
+  EXPECT_TRUE(first.handled);
+  EXPECT_TRUE(second.handled);
+  EXPECT_FALSE(third.handled);
+  EXPECT_EQ(fake_.Responses().size(), 2u);
+  const std::vector<EngineCall> calls = fake_.CallsTo("FlutterDesktopMessengerSetCallback");
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[1].user_data, calls[0].user_data);
+  EXPECT_EQ(calls[2].message_callback, nullptr);
+}
+
+// Once the call is over, the replaced handler goes.
+TEST_F(MessengerTest, AHandlerThatReplacedItselfIsDestroyedWhenItsCallEnds) {
+  std::vector<std::string> log;
+  auto probe = std::make_shared<DestructionProbe>(fake_, log, "first");
+  messenger().SetMessageCallback(kChannel, [this, probe](const uint8_t*, size_t, BinaryReplyCallback) {
+    messenger().SetMessageCallback(kChannel, [](const uint8_t*, size_t, BinaryReplyCallback) {});
+  });
+  const std::weak_ptr<DestructionProbe> watch = probe;
+  probe.reset();
+
+  fake_.Deliver(kChannel, message_);
+  EXPECT_TRUE(watch.expired());
+  EXPECT_EQ(log.size(), 1u);
+}
+
 TEST_F(MessengerTest, HandlerSeesTheEnginesOwnBytesNotACopy) {
   const uint8_t* seen = nullptr;
   size_t seen_size = 0;
@@ -387,6 +434,36 @@ TEST(OneShotReply, DroppedWithoutDeliveryWarnsAndSendsNothing) {
   EXPECT_THAT(capture.Lines(),
               ElementsAre("Warning: Failed to respond to a message. This is a memory leak."));
   EXPECT_THAT(log.pointers, IsEmpty());
+}
+
+// Dropped by an exception, it answers with the empty reply instead; but an
+// exception that was already in flight when it was made says nothing about it.
+TEST(OneShotReply, DroppedByAnExceptionAnswersEmptyWithoutAWarning) {
+  ReplyLog log;
+  StderrCapture capture;
+  try {
+    flutter::OneShotReply reply(log.Callback());
+    throw 1;
+  } catch (int) {
+  }
+  EXPECT_THAT(capture.Lines(), IsEmpty());
+  EXPECT_THAT(log.pointers, ElementsAre(nullptr));
+  EXPECT_THAT(log.sizes, ElementsAre(0u));
+
+  struct MadeDuringUnwinding {
+    ~MadeDuringUnwinding() { flutter::OneShotReply reply(log->Callback()); }
+    ReplyLog* log;
+  };
+  ReplyLog unwinding_log;
+  StderrCapture unwinding_capture;
+  try {
+    MadeDuringUnwinding made{&unwinding_log};
+    throw 2;
+  } catch (int) {
+  }
+  EXPECT_THAT(unwinding_capture.Lines(),
+              ElementsAre("Warning: Failed to respond to a message. This is a memory leak."));
+  EXPECT_THAT(unwinding_log.pointers, IsEmpty());
 }
 
 }  // namespace

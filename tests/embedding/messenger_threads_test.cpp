@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "embedding/flutter_engine.h"
 #include "embedding/method_channel.h"
 #include "tests/fake_engine/fake_engine.h"
+#include "tests/support/stderr_capture.h"
 #include "tests/support/wait.h"
 
 namespace {
@@ -71,40 +73,103 @@ TEST(MessengerThreads, ReplyFromAnotherThreadReachesTheLiveEngineAndReleasesTher
 }
 
 // The engine's teardown and a late reply race: the reply is either sent to
-// the live engine or dropped, never given to a destroyed one. The fake
-// records a reply to a destroyed engine as a violation, which fails the test.
+// the live engine or dropped, never given to a destroyed one (the fake
+// records that as a violation, which fails the test). The rounds sweep the
+// head start from the teardown's side to the reply's, so that both outcomes
+// occur, and the test goes on until each has been seen several times.
 TEST(MessengerThreads, ReplyRacingTheEnginesTeardownNeverReachesADestroyedEngine) {
   FakeEngine fake;
-  constexpr int kRounds = 200;
-  for (int round = 0; round < kRounds; ++round) {
+  constexpr int kMinimumRounds = 200;
+  constexpr int kMaximumRounds = 5000;
+  constexpr int kEachOutcomeAtLeast = 10;
+  int answered = 0;
+  int dropped = 0;
+  int round = 0;
+  for (; round < kMaximumRounds; ++round) {
+    if (round >= kMinimumRounds && answered >= kEachOutcomeAtLeast && dropped >= kEachOutcomeAtLeast) break;
     std::vector<BinaryReplyCallback> replies;
     auto engine = EngineKeepingReplies(replies);
-    fake.Deliver(kChannel, std::vector<uint8_t>{1});
+    const auto delivery = fake.Deliver(kChannel, std::vector<uint8_t>{1});
     ASSERT_EQ(replies.size(), 1u);
 
+    // From -1000 (the reply waits) to +950 (the teardown waits), in yields;
+    // the sweep widens while an outcome is still missing.
+    const int widen = 1 + round / 400;
+    const int head_start = (round % 40 - 20) * 50 * widen;
     std::atomic<bool> ready{false};
     std::atomic<bool> go{false};
-    std::thread answer([&ready, &go, reply = std::move(replies[0])]() mutable {
+    std::thread answer([&ready, &go, head_start, reply = std::move(replies[0])]() mutable {
       ready = true;
       while (!go.load()) std::this_thread::yield();
+      for (int spin = 0; spin < -head_start; ++spin) std::this_thread::yield();
       const uint8_t bytes[] = {0, 0};
       reply(bytes, sizeof bytes);
       reply = nullptr;
     });
     ASSERT_TRUE(talvor::test::WaitUntil([&ready] { return ready.load(); }));
     go = true;
-    // Varying head starts for the reply, so that both outcomes occur.
-    for (int spin = 0; spin < round % 20 * 50; ++spin) std::this_thread::yield();
+    for (int spin = 0; spin < head_start; ++spin) std::this_thread::yield();
     engine.reset();
     answer.join();
 
+    if (fake.ResponseTo(delivery.id).has_value()) {
+      ++answered;
+    } else {
+      ++dropped;
+    }
     EXPECT_EQ(fake.MessengerReferences(), 0) << "round " << round;
     EXPECT_FALSE(fake.MessengerLocked()) << "round " << round;
   }
-  RecordProperty("answered_rounds", static_cast<int>(fake.Responses().size()));
+  RecordProperty("rounds", round);
+  RecordProperty("answered_rounds", answered);
+  RecordProperty("dropped_rounds", dropped);
+  EXPECT_GE(answered, kEachOutcomeAtLeast) << "in " << round << " rounds";
+  EXPECT_GE(dropped, kEachOutcomeAtLeast) << "in " << round << " rounds";
   ExpectEveryEngineTestUnderTheLock(fake);
   EXPECT_EQ(fake.CountOf("FlutterDesktopMessengerLock"),
             fake.CountOf("FlutterDesktopMessengerUnlock"));
+}
+
+// An engine may give no lock (FlutterDesktopMessengerLock returns null).
+// Copies of one reply callback invoked at once on two threads must still
+// send the response handle exactly once; ThreadSanitizer checks that the
+// once-only guard itself does not race.
+TEST(MessengerThreads, CopiesOfAReplyRacingWithoutTheEnginesLockAnswerOnce) {
+  FakeEngine fake;
+  fake.set_messenger_lock_returns_null(true);
+  constexpr int kRounds = 100;
+  std::vector<BinaryReplyCallback> replies;
+  auto engine = EngineKeepingReplies(replies);
+  talvor::test::StderrCapture capture;
+  for (int round = 0; round < kRounds; ++round) {
+    replies.clear();
+    const auto delivery = fake.Deliver(kChannel, std::vector<uint8_t>{1});
+    ASSERT_EQ(replies.size(), 1u);
+    BinaryReplyCallback copy = replies[0];
+
+    std::atomic<int> ready{0};
+    auto answer = [&ready](BinaryReplyCallback reply, uint8_t byte) {
+      ++ready;
+      while (ready.load() < 2) std::this_thread::yield();
+      reply(&byte, 1);
+    };
+    std::thread first(answer, std::move(replies[0]), uint8_t{1});
+    std::thread second(answer, std::move(copy), uint8_t{2});
+    first.join();
+    second.join();
+
+    const auto response = fake.ResponseTo(delivery.id);
+    ASSERT_TRUE(response.has_value()) << "round " << round;
+    EXPECT_EQ(response->size, 1u);
+  }
+  const std::vector<std::string> lines = capture.Lines();
+  EXPECT_EQ(lines.size(), static_cast<size_t>(kRounds));
+  EXPECT_THAT(lines, testing::Each("Error: Response can be set only once. Ignoring duplicate response."));
+  EXPECT_EQ(fake.Responses().size(), static_cast<size_t>(kRounds));
+  EXPECT_EQ(fake.CountOf("FlutterDesktopMessengerSendResponse"), static_cast<size_t>(kRounds));
+  EXPECT_EQ(fake.CountOf("FlutterDesktopMessengerUnlock"), 0u);
+  engine.reset();
+  EXPECT_EQ(fake.MessengerReferences(), 0);
 }
 
 // A handler may give its result to a worker thread and answer from there.

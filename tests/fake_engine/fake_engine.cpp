@@ -88,6 +88,7 @@ struct State {
   bool fail_engine_create = false;
   bool fail_view_controller_create = false;
   bool refuse_sends = false;
+  bool messenger_lock_returns_null = false;
   uint64_t next_id = 1;
   std::vector<EngineCall> calls;
   std::optional<EngineProperties> last_properties;
@@ -355,6 +356,7 @@ void ResetState(State& state) {
     state.fail_engine_create = false;
     state.fail_view_controller_create = false;
     state.refuse_sends = false;
+    state.messenger_lock_returns_null = false;
     state.calls.clear();
     state.last_properties.reset();
     state.violations.clear();
@@ -421,6 +423,11 @@ void FakeEngine::set_fail_view_controller_create(bool fail) {
 void FakeEngine::set_refuse_sends(bool refuse) {
   Guard guard(GetState().mutex);
   GetState().refuse_sends = refuse;
+}
+
+void FakeEngine::set_messenger_lock_returns_null(bool returns_null) {
+  Guard guard(GetState().mutex);
+  GetState().messenger_lock_returns_null = returns_null;
 }
 
 void FakeEngine::set_recording(bool recording) {
@@ -880,6 +887,7 @@ FlutterDesktopMessenger* FlutterDesktopMessengerLock(FlutterDesktopMessenger* me
       Violate(state, kFunction, "locked again by the thread that holds the lock");
       return nullptr;
     }
+    if (state.messenger_lock_returns_null) return nullptr;
   }
   messenger->lock.lock();
   messenger->locked_by.store(std::this_thread::get_id());

@@ -118,6 +118,9 @@ class FakeEngine {
   void set_fail_view_controller_create(bool fail);
   // FlutterDesktopMessengerSendWithReply returns false.
   void set_refuse_sends(bool refuse);
+  // FlutterDesktopMessengerLock takes no lock and returns null, as an engine
+  // may; callers then get no mutual exclusion from it.
+  void set_messenger_lock_returns_null(bool returns_null);
   // Off: calls, responses and engine properties are no longer recorded
   // (for benchmarks); violations still are.
   void set_recording(bool recording);

@@ -1,0 +1,168 @@
+// The standard codec side by side with msgpack-c, a serializer a user might
+// pick instead, on the same shapes held as dynamic values on both sides: our
+// EncodableValue, and msgpack-c's msgpack::object as msgpack::unpack makes it.
+//
+//   - the "updateStatus" map: "connected", "canToggle", "serverName";
+//   - a list of 10 000 small maps: an integer, a string and a bool each.
+//
+// Encode is value to bytes in a new buffer, decode is bytes to a new value.
+// Each of our cases carries the counter "x_msgpack": its time per operation
+// over msgpack-c's for the same case, measured right after it in the same
+// repetition, so that the ratio survives a busy machine. The BM_Msgpack rows
+// show msgpack-c by itself.
+#include <benchmark/benchmark.h>
+
+#include <msgpack.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/memcpy_baseline.h"
+#include "codec/byte_streams.h"
+#include "codec/encodable_value.h"
+#include "codec/standard_codec_serializer.h"
+
+namespace {
+
+using flutter::EncodableList;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+constexpr size_t kSmallMaps = 10000;
+constexpr char kServerName[] = "Франкфурт #2";
+
+// --- Ours ---
+
+EncodableValue OurUpdateStatus() {
+  return EncodableValue(EncodableMap{{EncodableValue("connected"), EncodableValue(true)},
+                                     {EncodableValue("canToggle"), EncodableValue(true)},
+                                     {EncodableValue("serverName"), EncodableValue(kServerName)}});
+}
+
+EncodableValue OurSmallMaps() {
+  EncodableList list;
+  for (size_t i = 0; i < kSmallMaps; ++i) {
+    list.emplace_back(EncodableMap{{EncodableValue("id"), EncodableValue(static_cast<int32_t>(i))},
+                                   {EncodableValue("name"), EncodableValue("server-" + std::to_string(i))},
+                                   {EncodableValue("online"), EncodableValue(i % 2 == 0)}});
+  }
+  return EncodableValue(std::move(list));
+}
+
+std::vector<uint8_t> OurEncode(const EncodableValue& value) {
+  std::vector<uint8_t> bytes;
+  flutter::ByteBufferStreamWriter writer(&bytes);
+  flutter::StandardCodecSerializer::GetInstance().WriteValue(value, &writer);
+  return bytes;
+}
+
+EncodableValue OurDecode(const std::vector<uint8_t>& bytes) {
+  flutter::ByteBufferStreamReader reader(bytes.data(), bytes.size());
+  return flutter::StandardCodecSerializer::GetInstance().ReadValue(&reader);
+}
+
+// --- msgpack-c ---
+
+msgpack::sbuffer PeerUpdateStatusBytes() {
+  msgpack::sbuffer buffer;
+  msgpack::packer<msgpack::sbuffer> packer(buffer);
+  packer.pack_map(3);
+  packer.pack(std::string("canToggle"));
+  packer.pack(true);
+  packer.pack(std::string("connected"));
+  packer.pack(true);
+  packer.pack(std::string("serverName"));
+  packer.pack(std::string(kServerName));
+  return buffer;
+}
+
+msgpack::sbuffer PeerSmallMapsBytes() {
+  msgpack::sbuffer buffer;
+  msgpack::packer<msgpack::sbuffer> packer(buffer);
+  packer.pack_array(kSmallMaps);
+  for (size_t i = 0; i < kSmallMaps; ++i) {
+    packer.pack_map(3);
+    packer.pack(std::string("id"));
+    packer.pack(static_cast<int32_t>(i));
+    packer.pack(std::string("name"));
+    packer.pack("server-" + std::to_string(i));
+    packer.pack(std::string("online"));
+    packer.pack(i % 2 == 0);
+  }
+  return buffer;
+}
+
+msgpack::sbuffer PeerEncode(const msgpack::object& value) {
+  msgpack::sbuffer buffer;
+  msgpack::pack(buffer, value);
+  return buffer;
+}
+
+msgpack::object_handle PeerDecode(const msgpack::sbuffer& bytes) {
+  return msgpack::unpack(bytes.data(), bytes.size());
+}
+
+// --- Cases ---
+
+// One shape on both sides, as values and as bytes.
+struct Shape {
+  std::string name;
+  EncodableValue ours;
+  std::vector<uint8_t> our_bytes;
+  msgpack::sbuffer peer_bytes;
+  msgpack::object_handle peer;  // owns the zone of the dynamic value
+};
+
+Shape* MakeShape(const std::string& name, EncodableValue ours, msgpack::sbuffer peer_bytes) {
+  static std::vector<std::unique_ptr<Shape>> shapes;
+  auto shape = std::make_unique<Shape>();
+  shape->name = name;
+  shape->ours = std::move(ours);
+  shape->our_bytes = OurEncode(shape->ours);
+  shape->peer_bytes = std::move(peer_bytes);
+  shape->peer = PeerDecode(shape->peer_bytes);
+  shapes.push_back(std::move(shape));
+  return shapes.back().get();
+}
+
+// Registers BM_<Ours|Msgpack>/<operation>/<shape>. Ours reports x_msgpack:
+// right after its own timed loop, the same number of msgpack-c operations
+// is timed in the same conditions, and the counter is the ratio of the two.
+void RegisterPair(const std::string& operation, const std::string& shape_name,
+                  const std::function<void()>& ours, const std::function<void()>& peer) {
+  benchmark::RegisterBenchmark(("BM_Ours/" + operation + "/" + shape_name).c_str(), [ours, peer](benchmark::State& state) {
+    const double start = talvor::bench::CpuSeconds();
+    for (auto _ : state) ours();
+    const double our_seconds = talvor::bench::CpuSeconds() - start;
+    const double peer_start = talvor::bench::CpuSeconds();
+    for (benchmark::IterationCount i = 0; i < state.iterations(); ++i) peer();
+    state.counters["x_msgpack"] = our_seconds / (talvor::bench::CpuSeconds() - peer_start);
+  });
+  benchmark::RegisterBenchmark(("BM_Msgpack/" + operation + "/" + shape_name).c_str(), [peer](benchmark::State& state) {
+    for (auto _ : state) peer();
+  });
+}
+
+void RegisterShape(const Shape* shape) {
+  RegisterPair(
+      "Encode", shape->name, [shape] { benchmark::DoNotOptimize(OurEncode(shape->ours)); },
+      [shape] { benchmark::DoNotOptimize(PeerEncode(shape->peer.get())); });
+  RegisterPair(
+      "Decode", shape->name, [shape] { benchmark::DoNotOptimize(OurDecode(shape->our_bytes)); },
+      [shape] { benchmark::DoNotOptimize(PeerDecode(shape->peer_bytes)); });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RegisterShape(MakeShape("UpdateStatus", OurUpdateStatus(), PeerUpdateStatusBytes()));
+  RegisterShape(MakeShape("ListOfSmallMaps/10000", OurSmallMaps(), PeerSmallMapsBytes()));
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
