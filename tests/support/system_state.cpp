@@ -154,11 +154,18 @@ ScratchDirectory::ScratchDirectory(const std::wstring& name_hint) {
   static std::atomic<unsigned> counter{0};
   const fs::path temporary = TemporaryDirectory();
   if (temporary.empty()) return;
-  const fs::path folder = temporary / (L"talvor-test-" + name_hint + L"-" + std::to_wstring(GetCurrentProcessId()) +
-                                       L"-" + std::to_wstring(++counter));
-  std::error_code error;
-  fs::remove_all(folder, error);
-  if (fs::create_directories(folder, error)) path_ = folder.wstring();
+  // Process ids come round again under Wine, and a folder that could not be
+  // removed (a library still mapped from it) stays behind: the first name
+  // that is free is taken, never a folder that exists.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const fs::path folder = temporary / (L"talvor-test-" + name_hint + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                                         L"-" + std::to_wstring(++counter));
+    if (CreateDirectoryW(folder.c_str(), nullptr)) {
+      path_ = folder.wstring();
+      return;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return;
+  }
 }
 
 ScratchDirectory::~ScratchDirectory() { Remove(); }
@@ -173,10 +180,35 @@ ScratchDirectory& ScratchDirectory::operator=(ScratchDirectory&& other) noexcept
   return *this;
 }
 
+namespace {
+
+// Removes a folder with everything in it through the system's long-path form,
+// which reaches paths beyond MAX_PATH that tests make.
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = folder + L"\\" + name;
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveTree(path);
+      } else {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+      }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
 void ScratchDirectory::Remove() {
   if (path_.empty()) return;
-  std::error_code ignored;
-  fs::remove_all(fs::path(path_), ignored);
+  RemoveTree(L"\\\\?\\" + path_);
   path_.clear();
 }
 
