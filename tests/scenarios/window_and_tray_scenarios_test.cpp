@@ -153,9 +153,11 @@ TEST(TrayScenario, MinimiseHidesToTheTrayAndADoubleClickBringsTheWindowBack) {
   ASSERT_TRUE(bystander.TookForeground());
 
   PostMessageW(program->window, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONDBLCLK);
+  // Seen from another process, a window being restored is visible and no
+  // longer minimised a moment before it has its size back: wait for the size.
   EXPECT_TRUE(WaitUntil([&] {
     const WindowState state = ReadWindowState(program->window);
-    return state.visible && !state.minimised && state.foreground;
+    return state.visible && !state.minimised && state.foreground && state.client.cx > 0;
   })) << "visible " << IsWindowVisible(program->window) << ", minimised " << IsIconic(program->window);
   const WindowState restored = ReadWindowState(program->window);
   EXPECT_EQ(restored.client.cx, kWindowWidth);
