@@ -56,15 +56,14 @@ int RunMainWindowOver(const flutter::FlutterProject& project, std::wstring pendi
   return EXIT_FAILURE;
 }
 
-// Everything between COM's set-up and its release. The core library stays
-// loaded until the main window, declared after it, has gone.
-int RunInstallation(StartupMarker& startup) {
-  const std::wstring directory = ExecutableDirectory();
+// Everything between COM's set-up and its release, the URL scheme being in
+// place. The core library stays loaded until the main window, declared after
+// it, has gone.
+int RunInstallation(const std::wstring& directory, StartupMarker& startup) {
   if (directory.empty()) {
     ShowStartupError(InstallationFolderUnknownText());
     return EXIT_FAILURE;
   }
-  RegisterUrlScheme(JoinPath(directory, kExecutableFileName));
 
   const talvor::UniqueModule core_library =
       LoadCoreLibrary(JoinPath(directory, kCoreLibraryFileName));
@@ -87,9 +86,15 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   const std::vector<std::string> arguments = ReadCommandLineArguments();
   if (HandOffDeepLinkToRunningInstance(arguments, startup)) return EXIT_SUCCESS;
 
+  const std::wstring directory = ExecutableDirectory();
+  // The scheme is checked, and written where it differs, while the console
+  // and COM are set up; it is in place before anything can fail or show.
+  UrlSchemeRegistration url_scheme(directory.empty() ? std::wstring()
+                                                     : JoinPath(directory, kExecutableFileName));
   AttachDiagnosticsConsole();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  const int exit_code = RunInstallation(startup);
+  url_scheme.Finish();
+  const int exit_code = RunInstallation(directory, startup);
   CoUninitialize();
   return exit_code;
 }

@@ -36,9 +36,9 @@ bool ChooseWith(const ShownProgram& program, HWND menu, UINT key) {
 }  // namespace
 
 std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem::path& directory,
-                                       const std::vector<std::wstring>& arguments) {
+                                       const std::vector<std::wstring>& arguments, HANDLE job) {
   const TrayIconWatch tray;
-  std::optional<ChildProcess> process = StartProgram(directory, arguments);
+  std::optional<ChildProcess> process = StartProgram(directory, arguments, job);
   if (!process) {
     ADD_FAILURE() << "the program did not start";
     return std::nullopt;

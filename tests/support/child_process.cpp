@@ -159,6 +159,7 @@ std::optional<ChildProcess> ChildProcess::Start(const std::wstring& executable,
     }
   }
 
+  if (options.job != nullptr) flags |= CREATE_SUSPENDED;
   PROCESS_INFORMATION information{};
   const BOOL started = CreateProcessW(
       executable.c_str(), command_line.data(), nullptr, nullptr, reader ? TRUE : FALSE, flags, nullptr,
@@ -167,8 +168,12 @@ std::optional<ChildProcess> ChildProcess::Start(const std::wstring& executable,
   if (startup.lpAttributeList != nullptr) DeleteProcThreadAttributeList(startup.lpAttributeList);
   child_stderr.reset();  // the child holds its own copy now
   if (!started) return std::nullopt;
-  CloseHandle(information.hThread);
   ChildProcess child(information.hProcess, information.dwProcessId);
+  const UniqueKernelHandle thread(information.hThread);
+  if (options.job != nullptr) {
+    if (!AssignProcessToJobObject(options.job, information.hProcess)) return std::nullopt;  // ended by `child`
+    ResumeThread(thread.get());
+  }
   child.stderr_ = std::move(reader);
   return child;
 }

@@ -22,6 +22,9 @@ class ChildProcess {
     std::wstring working_directory;
     // Collects what the child writes to its standard error (StandardError()).
     bool capture_stderr = false;
+    // When set, the child belongs to this job object before it runs any of
+    // its code, and so does every process it starts.
+    HANDLE job = nullptr;
   };
 
   // Starts `executable` with `arguments`, each quoted so that the child sees

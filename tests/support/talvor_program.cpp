@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <utility>
+#include <vector>
 
+#include "runner/win32_handles.h"
 #include "tests/support/system_state.h"
 
 namespace talvor::test {
@@ -27,9 +30,10 @@ std::wstring WindowText(HWND window) {
 }
 
 std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
-                                         const std::vector<std::wstring>& arguments) {
+                                         const std::vector<std::wstring>& arguments, HANDLE job) {
   ChildProcess::StartOptions options;
   options.capture_stderr = true;
+  options.job = job;
   return ChildProcess::Start((directory / kProgramFileName).wstring(), arguments, options);
 }
 
@@ -87,21 +91,51 @@ WindowState ReadWindowState(HWND window) {
   return state;
 }
 
-void ExpectUrlSchemeRegisteredFor(const std::wstring& executable) {
+namespace {
+
+// A value of the scheme's registration: key, value name (null: the default
+// value) and text.
+struct SchemeValue {
+  std::wstring key;
+  const wchar_t* name;
+  std::wstring text;
+};
+
+std::vector<SchemeValue> SchemeValuesFor(const std::wstring& executable) {
   const std::wstring base = kUrlSchemeKey;
-  const std::vector<std::pair<std::wstring, const wchar_t*>> values = {
-      {base, nullptr}, {base, L"URL Protocol"}, {base + L"\\DefaultIcon", nullptr},
-      {base + L"\\shell\\open\\command", nullptr}};
-  const std::vector<std::wstring> expected = {L"URL:Talvor Protocol", L"", executable + L",0",
-                                              L"\"" + executable + L"\" \"%1\""};
-  for (size_t index = 0; index < values.size(); ++index) {
+  return {{base, nullptr, L"URL:Talvor Protocol"},
+          {base, L"URL Protocol", L""},
+          {base + L"\\DefaultIcon", nullptr, executable + L",0"},
+          {base + L"\\shell\\open\\command", nullptr, L"\"" + executable + L"\" \"%1\""}};
+}
+
+}  // namespace
+
+void ExpectUrlSchemeRegisteredFor(const std::wstring& executable) {
+  const std::vector<SchemeValue> expected = SchemeValuesFor(executable);
+  for (size_t index = 0; index < expected.size(); ++index) {
     SCOPED_TRACE(testing::Message() << "value " << index + 1);
     const std::optional<RegistryValue> value =
-        ReadRegistryValue(HKEY_CURRENT_USER, values[index].first, values[index].second);
+        ReadRegistryValue(HKEY_CURRENT_USER, expected[index].key, expected[index].name);
     ASSERT_TRUE(value);
     EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(value->bytes, RegistryStringBytes(expected[index]));
+    EXPECT_EQ(value->bytes, RegistryStringBytes(expected[index].text));
   }
+}
+
+bool StoreUrlSchemeRegistrationFor(const std::wstring& executable) {
+  if (!DeleteRegistryTree(HKEY_CURRENT_USER, kUrlSchemeKey)) return false;
+  for (const SchemeValue& value : SchemeValuesFor(executable)) {
+    UniqueRegistryKey key;
+    const std::vector<uint8_t> bytes = RegistryStringBytes(value.text);
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, value.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS ||
+        RegSetValueExW(key.get(), value.name, 0, REG_SZ, bytes.data(), static_cast<DWORD>(bytes.size())) !=
+            ERROR_SUCCESS) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace talvor::test

@@ -22,10 +22,11 @@ inline constexpr wchar_t kMainWindowClass[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
 inline constexpr wchar_t kMainWindowTitle[] = L"Talvor VPN";
 
 // Starts `directory`\talvor_app.exe with `arguments`, its standard error
-// captured. It inherits this process's environment, the test connection's
-// pipe name included.
+// captured, in `job` when one is given. It inherits this process's
+// environment, the test connection's pipe name included.
 std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
-                                         const std::vector<std::wstring>& arguments = {});
+                                         const std::vector<std::wstring>& arguments = {},
+                                         HANDLE job = nullptr);
 
 // A window's text (a top-level window's title); empty for no window.
 std::wstring WindowText(HWND window);
@@ -64,6 +65,11 @@ inline constexpr wchar_t kUrlSchemeKey[] = L"Software\\Classes\\talvor";
 // `executable` (a full path): the description, "URL Protocol", the icon and
 // the open command.
 void ExpectUrlSchemeRegisteredFor(const std::wstring& executable);
+
+// Leaves exactly the registration of `executable` that the program makes: the
+// key removed with everything below it, then the four values written. True
+// when every step succeeded.
+bool StoreUrlSchemeRegistrationFor(const std::wstring& executable);
 
 }  // namespace talvor::test
 
