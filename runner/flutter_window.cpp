@@ -58,7 +58,7 @@ bool FlutterWindow::OnWindowCreated() {
 
   OpenChannels(engine->messenger());
 
-  engine->SetNextFrameCallback([this] { ShowNormal(); });
+  engine->SetNextFrameCallback([this] { ShowFirstFrame(); });
   view_controller_->ForceRedraw();
   return true;
 }
@@ -74,7 +74,6 @@ void FlutterWindow::OpenChannels(flutter::BinaryMessenger* messenger) {
       });
 
   tray_icon_.SetCommandHandler([this](unsigned int command_id) { OnTrayCommand(*this, command_id); });
-  tray_icon_.Create(NativeHandle(), LoadTrayBaseIcon());
 
   runtime_channel_ =
       std::make_unique<flutter::MethodCallChannel>(messenger, kRuntimeChannelName, codec);
@@ -83,6 +82,16 @@ void FlutterWindow::OpenChannels(flutter::BinaryMessenger* messenger) {
              std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>> result) {
         HandleRuntimeMethodCall(*this, call, std::move(result));
       });
+}
+
+// The tray icon comes only once the first frame is on screen: adding it waits
+// on the shell's tray window, which would hold the frame back. Until then a
+// minimise leaves the window on the taskbar, and a reported status is kept
+// for the icon.
+void FlutterWindow::ShowFirstFrame() {
+  ShowNormal();
+  RedrawWindow(NativeHandle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  tray_icon_.Create(NativeHandle(), LoadTrayBaseIcon());
 }
 
 void FlutterWindow::OnWindowDestroying() {

@@ -59,6 +59,9 @@ class FlutterWindow : public Win32Window {
 
  private:
   void OpenChannels(flutter::BinaryMessenger* messenger);
+  // Shows the hidden window once the engine has its first frame, then adds
+  // the tray icon.
+  void ShowFirstFrame();
   // Hides the window to the tray on a minimise; always answered with 0.
   LRESULT HandleMinimize();
   // A window hidden to a tray icon that the shell could not take back after

@@ -92,6 +92,7 @@ void TrayIcon::UpdateStatus(bool connected, bool can_toggle, const std::wstring&
   connected_ = connected;
   can_toggle_ = can_toggle;
   server_name_ = server_name;
+  status_reported_ = true;
   // Before Create the state is only kept; Create and the menu read it.
   if (!HasImages()) return;
   WriteStatus();
@@ -166,7 +167,10 @@ void TrayIcon::FillNotifyData(HWND owner) {
   data.uID = kTrayIconId;
   data.uCallbackMessage = kTrayCallbackMessage;
   data.hIcon = CurrentImage();
-  SetTooltip(data, kInitialTooltip);
+  // The main window adds its icon only after the first frame, by when the
+  // application may have reported its state: the tooltip names it as the
+  // image shows it.
+  SetTooltip(data, status_reported_ ? StatusTooltip(connected_, server_name_) : kInitialTooltip);
   notify_data_ = data;
 }
 

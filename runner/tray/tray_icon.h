@@ -51,8 +51,9 @@ class TrayIcon {
   void SetCommandHandler(TrayCommandHandler handler);
 
   // Adds the icon, owned by `owner`, to the notification area, badged from
-  // `base_icon` (the system's application icon when null). True when the icon
-  // is there; an icon already added is left as it is.
+  // `base_icon` (the system's application icon when null), with the state
+  // reported so far (the tooltip "Talvor VPN" while none was). True when the
+  // icon is there; an icon already added is left as it is.
   bool Create(HWND owner, HICON base_icon);
 
   // Shows the connection state in the image, tooltip and menu. Before Create
@@ -97,6 +98,7 @@ class TrayIcon {
   bool shell_took_icon_ = false;
   bool connected_ = false;
   bool can_toggle_ = true;
+  bool status_reported_ = false;
   std::wstring server_name_;
   talvor::UniqueIcon disconnected_icon_;
   talvor::UniqueIcon connected_icon_;

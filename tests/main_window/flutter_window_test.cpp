@@ -25,14 +25,22 @@ bool QuitIsQueued() {
   return PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
 }
 
-// A quit message from something other than the window's destruction: a
-// plugin, or another program posting to the thread.
-void CALLBACK PostQuitOnce(HWND, UINT, UINT_PTR timer, DWORD) {
+// The engine whose first frame PostQuitAfterTheFirstFrame shows.
+FakeEngine* frame_source = nullptr;
+
+// A quit message from something other than the window's destruction (a
+// plugin, or another program posting to the thread), once the first frame
+// has brought the tray icon.
+void CALLBACK PostQuitAfterTheFirstFrame(HWND, UINT, UINT_PTR timer, DWORD) {
   KillTimer(nullptr, timer);
+  frame_source->RenderFrame();
   PostQuitMessage(3);
 }
 
-TEST_F(MainWindowTest, CreationStartsTheEngineThenPluginsViewChannelsTrayAndFirstFrame) {
+// Whether `window` waits to be painted.
+bool PaintPending(HWND window) { return GetUpdateRect(window, nullptr, FALSE) != FALSE; }
+
+TEST_F(MainWindowTest, CreationStartsTheEngineThenPluginsViewChannelsAndFirstFrameThenTheTrayIcon) {
   StderrCapture diagnostics;
   ASSERT_TRUE(OpenWindow());
 
@@ -46,7 +54,6 @@ TEST_F(MainWindowTest, CreationStartsTheEngineThenPluginsViewChannelsTrayAndFirs
                   "FlutterDesktopEngineGetPluginRegistrar(UrlLauncherWindows)",
                   "UrlLauncherWindowsRegisterWithRegistrar", "FlutterDesktopViewGetHWND",
                   "FlutterDesktopMessengerSetCallback(com.talvor.talvorApp/tray)",
-                  "Shell_NotifyIconW(NIM_ADD)",
                   "FlutterDesktopMessengerSetCallback(com.talvor.talvorApp/windows_runtime)",
                   "FlutterDesktopEngineSetNextFrameCallback",
                   "FlutterDesktopViewControllerForceRedraw"));
@@ -63,7 +70,16 @@ TEST_F(MainWindowTest, CreationStartsTheEngineThenPluginsViewChannelsTrayAndFirs
   EXPECT_EQ(GetParent(engine_.ViewWindow()), Handle());
 
   EXPECT_FALSE(IsWindowVisible(Handle())) << "hidden until the first frame";
+  EXPECT_THAT(tray_calls_, IsEmpty()) << "no tray icon before the first frame";
+  bool shown_and_painted_before_the_icon = false;
+  on_tray_request_ = [&](DWORD) {
+    shown_and_painted_before_the_icon = IsWindowVisible(Handle()) && !PaintPending(Handle()) &&
+                                        !PaintPending(engine_.ViewWindow());
+  };
   ASSERT_TRUE(engine_.RenderFrame());
+  on_tray_request_ = nullptr;
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN"));
+  EXPECT_TRUE(shown_and_painted_before_the_icon);
   WINDOWPLACEMENT placement{};
   placement.length = sizeof(placement);
   GetWindowPlacement(Handle(), &placement);
@@ -228,7 +244,8 @@ TEST_F(MainWindowTest, ASizeOtherThanAMinimiseFitsTheViewToTheNewClientArea) {
 
 TEST_F(MainWindowTest, AQuitFromElsewhereEndsTheRunWithTheWindowTornDown) {
   MakeWindow();
-  ASSERT_NE(SetTimer(nullptr, 0, 1, &PostQuitOnce), 0u);
+  frame_source = &engine_;
+  ASSERT_NE(SetTimer(nullptr, 0, 1, &PostQuitAfterTheFirstFrame), 0u);
 
   EXPECT_EQ(RunMainWindow(*window_, kRunTitle, {440, 850}), MainWindowOutcome::kEnded);
 

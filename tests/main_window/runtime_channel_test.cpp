@@ -20,6 +20,7 @@ namespace {
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 const std::string kPayload = "{\"server\": \"Франкфурт 2\", \"mode\": \"tun\"}";
@@ -38,6 +39,7 @@ TEST_F(MainWindowTest, RuntimeQueriesAnswerTheirValues) {
   const std::wstring launch_file = WritePendingTunLaunchFile(kPayload, nullptr);
   ASSERT_FALSE(launch_file.empty());
   ASSERT_TRUE(OpenWindow(launch_file));
+  ASSERT_TRUE(engine_.RenderFrame());
   StderrCapture diagnostics;
 
   // Wine reports every process as elevated.
@@ -178,6 +180,7 @@ TEST_F(RelaunchTest, FailuresAreReportedWithTheirReasonAndWithdrawTheLaunchFile)
 
 TEST_F(RelaunchTest, ASuccessAnswersTrueAndThenTheWindowCloses) {
   ASSERT_TRUE(OpenWindow());
+  ASSERT_TRUE(engine_.RenderFrame());
   const HWND handle = Handle();
 
   EXPECT_EQ(Call(kRuntimeChannel, "relaunchElevatedForTun",
@@ -185,7 +188,7 @@ TEST_F(RelaunchTest, ASuccessAnswersTrueAndThenTheWindowCloses) {
             "success true");
   EXPECT_TRUE(IsWindow(handle)) << "answered before the window closes";
   ASSERT_TRUE(WaitUntil([&] { return !IsWindow(handle); }));
-  EXPECT_EQ(TrayRequests().back(), "NIM_DELETE");
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_DELETE"));
   EXPECT_FALSE(engine_.engine_alive());
   EXPECT_EQ(ReadFileBytes(launch_file_), kPayload) << "the file belongs to the new instance";
 }

@@ -69,8 +69,32 @@ MenuItem FirstMenuItem(HWND window) {
   return item;
 }
 
+// Before the first frame the window has no tray icon: shown by other means
+// (a deep-link hand-off, the application's activation), it minimises to the
+// taskbar, and a status reported meanwhile is what the icon shows once added.
+TEST_F(MainWindowTest, BeforeTheFirstFrameTheWindowMinimisesToTheTaskbarAndTheIconWaitsWithTheStatus) {
+  ASSERT_TRUE(OpenWindow());
+  EXPECT_EQ(Call(kTrayChannel, "updateStatus",
+                 Status({{"connected", true}, {"canToggle", true}, {"serverName", "Рига"}})),
+            "success null");
+  window_->ActivateMainWindow();
+  ShowWindow(Handle(), SW_MINIMIZE);
+  EXPECT_FALSE(window_->IsHiddenToTray());
+  EXPECT_TRUE(IsWindowVisible(Handle()));
+  EXPECT_TRUE(IsIconic(Handle()));
+  EXPECT_THAT(tray_calls_, IsEmpty());
+
+  ASSERT_TRUE(engine_.RenderFrame());
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN \u2014 Подключено (Рига)"));
+  EXPECT_FALSE(IsIconic(Handle())) << "the first frame shows the window in its normal state";
+  ShowWindow(Handle(), SW_MINIMIZE);
+  EXPECT_TRUE(window_->IsHiddenToTray());
+  EXPECT_FALSE(IsWindowVisible(Handle()));
+}
+
 TEST_F(MainWindowTest, UpdateStatusShowsTheStateTakingDefaultsForMissingOrMistypedEntries) {
   ASSERT_TRUE(OpenWindow());
+  ASSERT_TRUE(engine_.RenderFrame());
   tray_calls_.clear();
   StderrCapture diagnostics;
 

@@ -134,7 +134,7 @@ TEST_F(TrayIconTest, StatusBeforeCreateIsKeptForCreate) {
 
   ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
   EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kConnectedBadgeColor));
-  EXPECT_EQ(Tooltip(LastData()), L"Talvor VPN");
+  EXPECT_EQ(Tooltip(LastData()), L"Talvor VPN \u2014 Подключено (Oslo)");
 }
 
 TEST_F(TrayIconTest, CreateOnAnAddedIconChangesNothing) {
