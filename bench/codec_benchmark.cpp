@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "bench/memcpy_baseline.h"
-#include "codec/byte_streams.h"
+#include "bench/standard_codec_bytes.h"
 #include "codec/encodable_value.h"
-#include "codec/standard_codec_serializer.h"
 #include "codec/standard_method_codec.h"
 
 namespace {
@@ -19,18 +18,8 @@ namespace {
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
-
-std::vector<uint8_t> Encode(const EncodableValue& value) {
-  std::vector<uint8_t> bytes;
-  flutter::ByteBufferStreamWriter writer(&bytes);
-  flutter::StandardCodecSerializer::GetInstance().WriteValue(value, &writer);
-  return bytes;
-}
-
-EncodableValue Decode(const std::vector<uint8_t>& bytes) {
-  flutter::ByteBufferStreamReader reader(bytes.data(), bytes.size());
-  return flutter::StandardCodecSerializer::GetInstance().ReadValue(&reader);
-}
+using talvor::bench::DecodeWithStandardCodec;
+using talvor::bench::EncodeWithStandardCodec;
 
 flutter::MethodCall<> UpdateStatusCall() {
   return flutter::MethodCall<>("updateStatus", std::make_unique<EncodableValue>(EncodableMap{
@@ -77,21 +66,21 @@ EncodableValue SmallMaps() {
 
 // A new output vector per message, as a channel reply gets.
 void Encoding(benchmark::State& state, const EncodableValue& value) {
-  const size_t bytes = Encode(value).size();
+  const size_t bytes = EncodeWithStandardCodec(value).size();
   const double start = talvor::bench::CpuSeconds();
-  for (auto _ : state) benchmark::DoNotOptimize(Encode(value));
+  for (auto _ : state) benchmark::DoNotOptimize(EncodeWithStandardCodec(value));
   talvor::bench::ReportAgainstMemcpy(state, bytes, talvor::bench::CpuSeconds() - start);
 }
 
 void Decoding(benchmark::State& state, const EncodableValue& value) {
-  const std::vector<uint8_t> bytes = Encode(value);
+  const std::vector<uint8_t> bytes = EncodeWithStandardCodec(value);
   const double start = talvor::bench::CpuSeconds();
-  for (auto _ : state) benchmark::DoNotOptimize(Decode(bytes));
+  for (auto _ : state) benchmark::DoNotOptimize(DecodeWithStandardCodec(bytes));
   talvor::bench::ReportAgainstMemcpy(state, bytes.size(), talvor::bench::CpuSeconds() - start);
 }
 
 void RegisterBulk(const std::string& name, const EncodableValue& value) {
-  talvor::bench::RegisterMemcpy(Encode(value).size());
+  talvor::bench::RegisterMemcpy(EncodeWithStandardCodec(value).size());
   benchmark::RegisterBenchmark(("BM_Encode" + name).c_str(), [value](benchmark::State& state) { Encoding(state, value); });
   benchmark::RegisterBenchmark(("BM_Decode" + name).c_str(), [value](benchmark::State& state) { Decoding(state, value); });
 }

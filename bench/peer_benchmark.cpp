@@ -21,15 +21,16 @@
 #include <vector>
 
 #include "bench/memcpy_baseline.h"
-#include "codec/byte_streams.h"
+#include "bench/standard_codec_bytes.h"
 #include "codec/encodable_value.h"
-#include "codec/standard_codec_serializer.h"
 
 namespace {
 
 using flutter::EncodableList;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+using talvor::bench::DecodeWithStandardCodec;
+using talvor::bench::EncodeWithStandardCodec;
 
 constexpr size_t kSmallMaps = 10000;
 constexpr char kServerName[] = "Франкфурт #2";
@@ -50,18 +51,6 @@ EncodableValue OurSmallMaps() {
                                    {EncodableValue("online"), EncodableValue(i % 2 == 0)}});
   }
   return EncodableValue(std::move(list));
-}
-
-std::vector<uint8_t> OurEncode(const EncodableValue& value) {
-  std::vector<uint8_t> bytes;
-  flutter::ByteBufferStreamWriter writer(&bytes);
-  flutter::StandardCodecSerializer::GetInstance().WriteValue(value, &writer);
-  return bytes;
-}
-
-EncodableValue OurDecode(const std::vector<uint8_t>& bytes) {
-  flutter::ByteBufferStreamReader reader(bytes.data(), bytes.size());
-  return flutter::StandardCodecSerializer::GetInstance().ReadValue(&reader);
 }
 
 // --- msgpack-c ---
@@ -121,7 +110,7 @@ Shape* MakeShape(const std::string& name, EncodableValue ours, msgpack::sbuffer 
   auto shape = std::make_unique<Shape>();
   shape->name = name;
   shape->ours = std::move(ours);
-  shape->our_bytes = OurEncode(shape->ours);
+  shape->our_bytes = EncodeWithStandardCodec(shape->ours);
   shape->peer_bytes = std::move(peer_bytes);
   shape->peer = PeerDecode(shape->peer_bytes);
   shapes.push_back(std::move(shape));
@@ -148,10 +137,10 @@ void RegisterPair(const std::string& operation, const std::string& shape_name,
 
 void RegisterShape(const Shape* shape) {
   RegisterPair(
-      "Encode", shape->name, [shape] { benchmark::DoNotOptimize(OurEncode(shape->ours)); },
+      "Encode", shape->name, [shape] { benchmark::DoNotOptimize(EncodeWithStandardCodec(shape->ours)); },
       [shape] { benchmark::DoNotOptimize(PeerEncode(shape->peer.get())); });
   RegisterPair(
-      "Decode", shape->name, [shape] { benchmark::DoNotOptimize(OurDecode(shape->our_bytes)); },
+      "Decode", shape->name, [shape] { benchmark::DoNotOptimize(DecodeWithStandardCodec(shape->our_bytes)); },
       [shape] { benchmark::DoNotOptimize(PeerDecode(shape->peer_bytes)); });
 }
 
