@@ -97,6 +97,10 @@ class EncodableValue : public internal::EncodableValueVariant {
   // unsigned, numeric lists and nested lists lexicographically, maps entry by
   // entry (key, then value).
   friend bool operator<(const EncodableValue& lhs, const EncodableValue& rhs) {
+    // Map keys are mostly strings: those are ordered here, without a call.
+    const std::string* left = std::get_if<std::string>(&lhs);
+    const std::string* right = std::get_if<std::string>(&rhs);
+    if (left != nullptr && right != nullptr) return *left < *right;
     return Compare(lhs, rhs) < 0;
   }
   friend bool operator>(const EncodableValue& lhs, const EncodableValue& rhs) { return rhs < lhs; }
