@@ -142,6 +142,15 @@ void RegisterShape(const Shape* shape) {
   RegisterPair(
       "Decode", shape->name, [shape] { benchmark::DoNotOptimize(DecodeWithStandardCodec(shape->our_bytes)); },
       [shape] { benchmark::DoNotOptimize(PeerDecode(shape->peer_bytes)); });
+  // What building the value alone costs in each model: a floor for decoding
+  // that no decoder can go below.
+  RegisterPair(
+      "Copy", shape->name,
+      [shape] {
+        EncodableValue copy(shape->ours);
+        benchmark::DoNotOptimize(copy);
+      },
+      [shape] { benchmark::DoNotOptimize(msgpack::clone(shape->peer.get())); });
 }
 
 }  // namespace
