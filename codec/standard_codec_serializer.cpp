@@ -435,6 +435,14 @@ bool TooManyElementsMissing(size_t elements_left, const Source& source) {
   return ExceedsWithSlack(elements_left, source.Remaining(), StandardCodecSerializer::kMissingElementsSlack);
 }
 
+// The next value of `source`, read when converted: a list element or a map
+// entry is then built in place rather than moved there.
+template <typename Source>
+struct NextValue {
+  Source& source;
+  operator EncodableValue() const { return source.Nested(); }
+};
+
 template <typename Source>
 EncodableValue ReadList(Source& source, NestingScope& scope) {
   const size_t count = ReadSizeFrom(source);
@@ -446,7 +454,7 @@ EncodableValue ReadList(Source& source, NestingScope& scope) {
       source.Refuse();
       break;
     }
-    list.push_back(source.Nested());
+    list.emplace_back(NextValue<Source>{source});
   }
   return EncodableValue(std::move(list));
 }
@@ -461,11 +469,11 @@ EncodableValue ReadMap(Source& source, NestingScope& scope) {
       source.Refuse();
       break;
     }
-    EncodableValue key = source.Nested();
-    EncodableValue value = source.Nested();
     // The first occurrence of a key wins. Keys mostly come in order (ours
-    // always do), so the end is the place to try first.
-    map.emplace_hint(map.end(), std::move(key), std::move(value));
+    // always do), so the end is the place to try first. The key is read
+    // before the value: a pair builds its members in order.
+    map.emplace_hint(map.end(), std::piecewise_construct, std::forward_as_tuple(NextValue<Source>{source}),
+                     std::forward_as_tuple(NextValue<Source>{source}));
   }
   return EncodableValue(std::move(map));
 }
