@@ -53,21 +53,7 @@ double MemcpySecondsPerByte(size_t bytes) {
 
   Buffers buffers(bytes);
   for (int i = 0; i < 3; ++i) buffers.CopyOnce();  // fault the pages in, warm the caches
-  // Batches long enough that reading the clock costs nothing.
-  const size_t batch = 1 + (1 << 22) / (bytes + 1);
-  double best = 0;
-  for (int round = 0; round < 5; ++round) {
-    size_t copies = 0;
-    const double start = CpuSeconds();
-    double elapsed = 0;
-    do {
-      for (size_t i = 0; i < batch; ++i) buffers.CopyOnce();
-      copies += batch;
-      elapsed = CpuSeconds() - start;
-    } while (elapsed < 0.1);
-    const double per_byte = elapsed / (static_cast<double>(copies) * static_cast<double>(bytes));
-    if (round == 0 || per_byte < best) best = per_byte;
-  }
+  const double best = BestSecondsPerCall([&buffers] { buffers.CopyOnce(); }) / static_cast<double>(bytes);
   measured[bytes] = best;
   return best;
 }
