@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench/memcpy_baseline.h"
-#include "bench/standard_codec_bytes.h"
+#include "bench/codec_cases.h"
 #include "codec/encodable_value.h"
 #include "codec/standard_method_codec.h"
 
@@ -20,6 +20,7 @@ using flutter::EncodableMap;
 using flutter::EncodableValue;
 using talvor::bench::DecodeWithStandardCodec;
 using talvor::bench::EncodeWithStandardCodec;
+using talvor::bench::ListOfSmallMaps;
 
 flutter::MethodCall<> UpdateStatusCall() {
   return flutter::MethodCall<>("updateStatus", std::make_unique<EncodableValue>(EncodableMap{
@@ -45,22 +46,11 @@ BENCHMARK(BM_DecodeUpdateStatusCall);
 
 constexpr size_t kByteListSize = 1024 * 1024;
 constexpr size_t kTypedListSize = 256 * 1024;
-constexpr size_t kSmallMaps = 10000;
 
 template <typename T>
 EncodableValue Sequence(size_t count) {
   std::vector<T> list(count);
   for (size_t i = 0; i < count; ++i) list[i] = static_cast<T>(i * 7 + 1);
-  return EncodableValue(std::move(list));
-}
-
-EncodableValue SmallMaps() {
-  EncodableList list;
-  for (size_t i = 0; i < kSmallMaps; ++i) {
-    list.emplace_back(EncodableMap{{EncodableValue("id"), EncodableValue(static_cast<int32_t>(i))},
-                                   {EncodableValue("name"), EncodableValue("server-" + std::to_string(i))},
-                                   {EncodableValue("online"), EncodableValue(i % 2 == 0)}});
-  }
   return EncodableValue(std::move(list));
 }
 
@@ -91,7 +81,7 @@ int main(int argc, char** argv) {
   RegisterBulk("ByteList/1MiB", Sequence<uint8_t>(kByteListSize));
   RegisterBulk("Int64List/256Ki", Sequence<int64_t>(kTypedListSize));
   RegisterBulk("DoubleList/256Ki", Sequence<double>(kTypedListSize));
-  RegisterBulk("ListOfSmallMaps/10000", SmallMaps());
+  RegisterBulk("ListOfSmallMaps/10000", ListOfSmallMaps());
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "bench/memcpy_baseline.h"
-#include "bench/standard_codec_bytes.h"
+#include "bench/codec_cases.h"
 #include "codec/encodable_value.h"
 
 namespace {
@@ -31,8 +31,9 @@ using flutter::EncodableMap;
 using flutter::EncodableValue;
 using talvor::bench::DecodeWithStandardCodec;
 using talvor::bench::EncodeWithStandardCodec;
+using talvor::bench::kSmallMaps;
+using talvor::bench::ListOfSmallMaps;
 
-constexpr size_t kSmallMaps = 10000;
 constexpr char kServerName[] = "Франкфурт #2";
 
 // --- Ours ---
@@ -41,16 +42,6 @@ EncodableValue OurUpdateStatus() {
   return EncodableValue(EncodableMap{{EncodableValue("connected"), EncodableValue(true)},
                                      {EncodableValue("canToggle"), EncodableValue(true)},
                                      {EncodableValue("serverName"), EncodableValue(kServerName)}});
-}
-
-EncodableValue OurSmallMaps() {
-  EncodableList list;
-  for (size_t i = 0; i < kSmallMaps; ++i) {
-    list.emplace_back(EncodableMap{{EncodableValue("id"), EncodableValue(static_cast<int32_t>(i))},
-                                   {EncodableValue("name"), EncodableValue("server-" + std::to_string(i))},
-                                   {EncodableValue("online"), EncodableValue(i % 2 == 0)}});
-  }
-  return EncodableValue(std::move(list));
 }
 
 // --- msgpack-c ---
@@ -157,7 +148,7 @@ void RegisterShape(const Shape* shape) {
 
 int main(int argc, char** argv) {
   RegisterShape(MakeShape("UpdateStatus", OurUpdateStatus(), PeerUpdateStatusBytes()));
-  RegisterShape(MakeShape("ListOfSmallMaps/10000", OurSmallMaps(), PeerSmallMapsBytes()));
+  RegisterShape(MakeShape("ListOfSmallMaps/10000", ListOfSmallMaps(), PeerSmallMapsBytes()));
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
