@@ -16,7 +16,7 @@ int RestoreCommandFor(UINT show_state) {
 
 HWND FindRunningMainWindow(const HandOffOptions& options) {
   HWND running = FindWindowW(kMainWindowClassName, kMainWindowTitle);
-  if (running == nullptr || !options.runs_as_this_user || !options.runs_as_this_user(running)) {
+  if (running == nullptr || !options.counts_as_ours || !options.counts_as_ours(running)) {
     return nullptr;
   }
   return running;
@@ -37,7 +37,7 @@ void DeliverLinkTo(HWND running) {
 
 HandOffOptions HandOffOptions::System() {
   HandOffOptions options;
-  options.runs_as_this_user = WindowRunsAsThisUser;
+  options.counts_as_ours = WindowCountsAsOurs;
   return options;
 }
 

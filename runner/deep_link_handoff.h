@@ -14,13 +14,13 @@
 #include "runner/startup_marker.h"
 
 struct HandOffOptions {
-  // Whether a window found by class and title belongs to this user; a window
-  // of anyone else is no running instance of ours.
-  std::function<bool(HWND)> runs_as_this_user;
+  // Whether a window found by class and title belongs to an instance of ours
+  // (WindowCountsAsOurs); any other window is no running instance.
+  std::function<bool(HWND)> counts_as_ours;
   // How long a link start waits for an instance that is starting up.
   std::chrono::milliseconds startup_wait{10000};
 
-  // The process's user compared through the window's process token.
+  // The window's process token compared with ours.
   static HandOffOptions System();
 };
 

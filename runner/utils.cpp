@@ -94,12 +94,8 @@ std::wstring ParentDirectory(const std::wstring& path) {
   return path.substr(0, end);
 }
 
-std::wstring ExecutableDirectory() {
-  const std::wstring module_path = ModuleFilePath();
-  if (!module_path.empty()) return ParentDirectory(module_path);
-  // The start-up reports an empty result; an exception would end the program
-  // without a word.
-  std::error_code error;
-  const std::filesystem::path working_directory = std::filesystem::current_path(error);
-  return error ? std::wstring() : working_directory.wstring();
+std::wstring ExecutableDirectory() { return ExecutableDirectoryOf(ModuleFilePath()); }
+
+std::wstring ExecutableDirectoryOf(const std::wstring& module_path) {
+  return module_path.empty() ? std::wstring() : ParentDirectory(module_path);
 }

@@ -45,9 +45,12 @@ std::wstring ReadWithGrowingBuffer(const std::function<DWORD(wchar_t*, DWORD)>& 
 // and '/' separate, and a root stays whole ("C:\app.exe" gives "C:\").
 std::wstring ParentDirectory(const std::wstring& path);
 
-// The directory that holds the running executable; the working directory only
-// when the executable's path cannot be obtained at all; empty when neither
-// can be.
+// The directory that holds the running executable; empty when the system
+// cannot tell. Never the working directory: the program loads its core
+// library from there, possibly with administrator rights.
 std::wstring ExecutableDirectory();
+
+// The directory of the executable at `module_path`; empty for an empty path.
+std::wstring ExecutableDirectoryOf(const std::wstring& module_path);
 
 #endif  // TALVOR_RUNNER_UTILS_H_

@@ -105,14 +105,15 @@ TEST_F(HandOffTest, WithoutARunningInstanceTheStartGoesOn) {
   EXPECT_TRUE(LinksSentTo().empty());
 }
 
-// A window of the right class and title whose process runs as someone else
-// is no instance of ours: the link does not go there.
+// A window of the right class and title whose process is not ours (another
+// user, lower integrity, a sandbox) is no running instance: the link does
+// not go there.
 TEST_F(HandOffTest, AWindowOfAnotherUserIsNoRunningInstance) {
   RunningInstanceWindow foreign;
   ShowWindow(foreign.get(), SW_SHOWMINIMIZED);
   HandOffOptions options = Options();
   std::vector<HWND> asked_about;
-  options.runs_as_this_user = [&](HWND window) {
+  options.counts_as_ours = [&](HWND window) {
     asked_about.push_back(window);
     return false;
   };
@@ -122,14 +123,48 @@ TEST_F(HandOffTest, AWindowOfAnotherUserIsNoRunningInstance) {
   EXPECT_TRUE(IsIconic(foreign.get()));
 }
 
-TEST(WindowRunsAsThisUser, IsTrueForWindowsOfThisUsersProcessesOnly) {
+TEST(WindowCountsAsOurs, IsTrueForWindowsOfThisProcessOnlyWhileTheyExist) {
   std::optional<RunningInstanceWindow> own(std::in_place);
   const HWND gone = own->get();
-  EXPECT_TRUE(WindowRunsAsThisUser(gone));
+  EXPECT_TRUE(WindowCountsAsOurs(gone));
   own.reset();
-  EXPECT_FALSE(WindowRunsAsThisUser(gone));
-  EXPECT_FALSE(WindowRunsAsThisUser(nullptr));
-  EXPECT_FALSE(ProcessRunsAsThisUser(0));
+  EXPECT_FALSE(WindowCountsAsOurs(gone));
+  EXPECT_FALSE(WindowCountsAsOurs(nullptr));
+  EXPECT_FALSE(ProcessCountsAsOurs(0));
+}
+
+std::vector<unsigned char> SidFromText(const wchar_t* text) {
+  PSID sid = nullptr;
+  if (!ConvertStringSidToSidW(text, &sid)) return {};
+  const auto* first = static_cast<const unsigned char*>(sid);
+  std::vector<unsigned char> bytes(first, first + GetLengthSid(sid));
+  LocalFree(sid);
+  return bytes;
+}
+
+TEST(CountsAsOurs, TheSameUserAtOurIntegrityOrAboveOutsideAnyContainer) {
+  const std::vector<unsigned char> user = SidFromText(L"S-1-5-21-1004336348-1177238915-682003330-1001");
+  const std::vector<unsigned char> other = SidFromText(L"S-1-5-21-1004336348-1177238915-682003330-1002");
+  const std::vector<unsigned char> system = SidFromText(L"S-1-5-18");
+  ASSERT_FALSE(user.empty());
+  const TokenFacts ours{user, 0x2000, false};  // medium
+  struct Case {
+    const char* what;
+    TokenFacts theirs;
+    bool counts;
+  } cases[] = {
+      {"same user, same level", {user, 0x2000, false}, true},
+      {"same user, elevated", {user, 0x3000, false}, true},
+      {"same user, low integrity", {user, 0x1000, false}, false},
+      {"same user, untrusted", {user, 0, false}, false},
+      {"same user in an AppContainer", {user, 0x2000, true}, false},
+      {"another user of the same machine", {other, 0x2000, false}, false},
+      {"the system", {system, 0x4000, false}, false},
+      {"a user that cannot be told", {{}, 0x2000, false}, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CountsAsOurs(ours, c.theirs), c.counts) << c.what;
+  EXPECT_FALSE(CountsAsOurs(TokenFacts{{}, 0x2000, false}, TokenFacts{user, 0x2000, false}))
+      << "without our own user nothing counts";
 }
 
 // Another instance is starting up: it owns the marker from its first moment

@@ -118,6 +118,15 @@ TEST_F(ProbeTest, ExecutableDirectoryIsWhereTheProgramLies) {
   EXPECT_EQ(report->executable_directory, talvor::test::Utf8(scratch_.path()));
 }
 
+// The program loads its core library from this folder, perhaps with
+// administrator rights: a path it cannot have is no folder at all, never the
+// working directory (which anyone's shortcut chooses).
+TEST(ExecutableDirectoryOf, IsTheFolderOfThePathAndNothingWithoutOne) {
+  EXPECT_EQ(ExecutableDirectoryOf(L"C:\\Program Files\\Talvor VPN\\talvor_app.exe"),
+            L"C:\\Program Files\\Talvor VPN");
+  EXPECT_EQ(ExecutableDirectoryOf(L""), L"");
+}
+
 // A path of 260 characters or more must not make the program look for its
 // libraries in whatever folder it was started from. The system starts no
 // program from such a path here, but loads a library from one, and the
