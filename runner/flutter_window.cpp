@@ -20,24 +20,29 @@ HICON LoadTrayBaseIcon() {
 
 }  // namespace
 
-void RegisterPluginLibraries(flutter::PluginRegistry* registry) {
+void RegisterPluginLibraries(flutter::PluginRegistry* registry, bool process_elevated) {
   AppLinksPluginCApiRegisterWithRegistrar(registry->RegistrarForPlugin("AppLinksPluginCApi"));
   FlutterSecureStorageWindowsPluginRegisterWithRegistrar(
       registry->RegistrarForPlugin("FlutterSecureStorageWindowsPlugin"));
+  if (process_elevated) return;
   UrlLauncherWindowsRegisterWithRegistrar(registry->RegistrarForPlugin("UrlLauncherWindows"));
 }
 
 FlutterWindow::FlutterWindow(const flutter::FlutterProject& project,
                              std::wstring pending_tun_launch_path)
-    : flutter_project_(project), pending_tun_launch_(std::move(pending_tun_launch_path)) {}
+    : flutter_project_(project),
+      pending_tun_launch_(std::move(pending_tun_launch_path)),
+      process_elevated_(::IsProcessElevated()) {}
 
 FlutterWindow::FlutterWindow(const flutter::FlutterProject& project,
                              std::wstring pending_tun_launch_path,
-                             TrayShellNotifier tray_notifier, ElevatedLaunchCalls launch_calls)
+                             TrayShellNotifier tray_notifier, ElevatedLaunchCalls launch_calls,
+                             bool process_elevated)
     : flutter_project_(project),
       tray_icon_(std::move(tray_notifier)),
       pending_tun_launch_(std::move(pending_tun_launch_path)),
-      launch_calls_(std::move(launch_calls)) {}
+      launch_calls_(std::move(launch_calls)),
+      process_elevated_(process_elevated) {}
 
 // The native window goes first, while the view, channels and tray icon that
 // its messages reach still exist; left to the base destructor, it would get
@@ -53,7 +58,7 @@ bool FlutterWindow::OnWindowCreated() {
   if (view_controller_->engine() == nullptr || view_controller_->view() == nullptr) return false;
 
   flutter::FlutterEngine* engine = view_controller_->engine();
-  RegisterPluginLibraries(engine);
+  RegisterPluginLibraries(engine, process_elevated_);
   AttachContent(view_controller_->view()->NativeWindow());
 
   OpenChannels(engine->messenger());
@@ -176,4 +181,3 @@ std::string FlutterWindow::ConsumePendingTunLaunch() {
   return pending_tun_launch_.Take();
 }
 
-bool FlutterWindow::IsProcessElevated() const { return ::IsProcessElevated(); }

@@ -26,9 +26,11 @@ class FlutterWindow : public Win32Window {
   // the instance that started this one; empty when there is none.
   FlutterWindow(const flutter::FlutterProject& project, std::wstring pending_tun_launch_path);
   // The same window with the tray icon's requests to the notification area
-  // and the relaunch's system calls going to the given ones instead (tests).
+  // and the relaunch's system calls going to the given ones instead, in a
+  // process that counts as elevated or not as told (tests).
   FlutterWindow(const flutter::FlutterProject& project, std::wstring pending_tun_launch_path,
-                TrayShellNotifier tray_notifier, ElevatedLaunchCalls launch_calls);
+                TrayShellNotifier tray_notifier, ElevatedLaunchCalls launch_calls,
+                bool process_elevated);
   ~FlutterWindow() override;
 
   // Shows, restores and brings forward a window hidden to the tray.
@@ -43,7 +45,9 @@ class FlutterWindow : public Win32Window {
   bool HasPendingTunLaunch() const;
   // The handed-over launch file's bytes, once; empty when there is nothing.
   std::string ConsumePendingTunLaunch();
-  bool IsProcessElevated() const;
+  // Whether this process runs with administrator rights; asked once, when
+  // the window is made.
+  bool IsProcessElevated() const { return process_elevated_; }
 
   // Whether a minimise has hidden the window to the tray.
   bool IsHiddenToTray() const { return hidden_to_tray_; }
@@ -76,9 +80,13 @@ class FlutterWindow : public Win32Window {
   bool hidden_to_tray_ = false;
   PendingTunLaunch pending_tun_launch_;
   ElevatedLaunchCalls launch_calls_ = ElevatedLaunchCalls::System();
+  bool process_elevated_ = false;
 };
 
-// Registers the three plugin libraries with the engine, in their fixed order.
-void RegisterPluginLibraries(flutter::PluginRegistry* registry);
+// Registers the plugin libraries with the engine, in their fixed order. An
+// elevated process leaves out the URL-opening plugin: a browser, or any
+// handler the user's own registry names for a link, would start with
+// administrator rights; its channel then answers not-implemented.
+void RegisterPluginLibraries(flutter::PluginRegistry* registry, bool process_elevated);
 
 #endif  // TALVOR_RUNNER_FLUTTER_WINDOW_H_

@@ -12,6 +12,8 @@
 #include "embedding/flutter_project.h"
 #include "runner/deep_link_handoff.h"
 #include "runner/elevation/pending_tun_launch.h"
+#include "runner/elevation/process_elevation.h"
+#include "runner/elevation/protected_installation.h"
 #include "runner/flutter_window.h"
 #include "runner/installation_checks.h"
 #include "runner/library_search.h"
@@ -72,8 +74,14 @@ int RunInstallation(const std::wstring& directory, StartupMarker& startup) {
 
   flutter::FlutterProject project(kProjectDirectory);
   std::vector<std::string> entrypoint_arguments = ReadCommandLineArguments();
-  std::wstring pending_tun_launch_path = ExtractPendingTunLaunchPath(&entrypoint_arguments);
+  std::wstring pending_tun_launch_path =
+      ExtractPendingTunLaunchPath(&entrypoint_arguments, IsProcessElevated());
   project.set_entrypoint_arguments(std::move(entrypoint_arguments));
+  // A launch handed to a copy that standard users can change is refused: it
+  // is neither read nor deleted.
+  if (!pending_tun_launch_path.empty() && ProtectedExecutablePath().empty()) {
+    pending_tun_launch_path.clear();
+  }
 
   return RunMainWindowOver(project, std::move(pending_tun_launch_path), directory, startup);
 }

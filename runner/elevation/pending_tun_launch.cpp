@@ -1,16 +1,19 @@
 #include "runner/elevation/pending_tun_launch.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <cwchar>
 #include <new>
 #include <optional>
-#include <system_error>
+#include <random>
 #include <utility>
 
+#include "runner/elevation/local_paths.h"
 #include "runner/elevation/windows_error.h"
+#include "runner/process_user.h"
 #include "runner/utils.h"
 #include "runner/win32_handles.h"
 
@@ -31,31 +34,12 @@ void SetLastErrorMessage(std::string* message) {
   if (code != ERROR_SUCCESS) SetMessage(message, NarrowUtf8(FormatWindowsError(code)));
 }
 
-void DeleteIgnoringErrors(const std::wstring& path) {
-  std::error_code ignored;
-  std::filesystem::remove(std::filesystem::path(path), ignored);
-}
-
-bool EqualIgnoringCase(const std::wstring& left, const std::wstring& right) {
-  return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                              static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
-}
-
 bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
-  return text.size() >= prefix.size() && EqualIgnoringCase(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() && SamePath(text.substr(0, prefix.size()), prefix);
 }
 
 bool EndsWithIgnoringCase(const std::wstring& text, const std::wstring& suffix) {
-  return text.size() >= suffix.size() &&
-         EqualIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
-bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
-// "X:\..." only: a network path would have the elevated process sign in to
-// a server that the command line names.
-bool IsOnDriveLetter(const std::wstring& path) {
-  return path.size() > 3 && IsAsciiLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
+  return text.size() >= suffix.size() && SamePath(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // A path that GetFullPathNameW gives back unchanged has no relative parts,
@@ -70,50 +54,53 @@ bool IsInFullPathForm(const std::wstring& path) {
   return full == path;
 }
 
-// Calls `query(buffer, capacity)` with a growing buffer until the answer fits;
-// empty when the query fails.
-template <typename Query>
-std::wstring QueryPath(Query query) {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    const DWORD length = query(buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::wstring();
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      return buffer;
-    }
-    buffer.assign(length + 1, L'\0');
-  }
-  return std::wstring();
-}
-
-// Where an open file is, as a drive-letter path; empty when elsewhere (a
-// network share) or unknown.
-std::wstring FinalPathOf(HANDLE file) {
-  const std::wstring final_path = QueryPath([file](wchar_t* buffer, DWORD capacity) {
-    return GetFinalPathNameByHandleW(file, buffer, capacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  });
-  const std::wstring extended_prefix = L"\\\\?\\";
-  if (final_path.compare(0, extended_prefix.size(), extended_prefix) != 0) return std::wstring();
-  const std::wstring path = final_path.substr(extended_prefix.size());
-  return IsOnDriveLetter(path) ? path : std::wstring();
-}
-
 // The path with every short (8.3) component in its long form, as final paths
 // come: temporary folders are often named in short form.
 std::wstring LongFormOf(const std::wstring& path) {
-  return QueryPath([&path](wchar_t* buffer, DWORD capacity) {
-    return GetLongPathNameW(path.c_str(), buffer, capacity);
-  });
+  DWORD capacity = MAX_PATH;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    std::wstring buffer(capacity, L'\0');
+    const DWORD length = GetLongPathNameW(path.c_str(), buffer.data(), capacity);
+    if (length == 0) return std::wstring();
+    if (length < capacity) return buffer.substr(0, length);
+    capacity = length + 1;
+  }
+  return std::wstring();
 }
 
 // Opened without following a reparse point in the last step and shared for
 // reading only, so that nobody writes, renames or deletes the file while it
 // is held.
 talvor::UniqueFileHandle OpenLaunchFile(const std::wstring& path) {
-  return talvor::UniqueFileHandle(
-      CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return talvor::UniqueFileHandle(CreateFileW(
+      path.c_str(), GENERIC_READ | DELETE | READ_CONTROL, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+std::vector<unsigned char> OwnerOf(HANDLE file) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
+    return {};
+  }
+  const talvor::UniqueLocalMemory descriptor_owner(descriptor);
+  if (owner == nullptr || !IsValidSid(owner)) return {};
+  const auto* first = static_cast<const unsigned char*>(owner);
+  return std::vector<unsigned char>(first, first + GetLengthSid(owner));
+}
+
+// This process's user, or the user signed in to this session: an elevated
+// instance of another account (an administrator's password typed for the
+// user) is handed files that the user wrote. The session's user is asked for
+// only when the owner is someone else.
+bool OwnedByAUserOfThisSession(HANDLE file) {
+  std::vector<unsigned char> owner = OwnerOf(file);
+  if (owner.empty()) return false;
+  std::vector<unsigned char> process_user = CurrentUserSid();
+  if (!process_user.empty() && EqualSid(owner.data(), process_user.data())) return true;
+  std::vector<unsigned char> session_user = SessionUserSid();
+  return !session_user.empty() && EqualSid(owner.data(), session_user.data());
 }
 
 OpenedFileFacts FactsOf(HANDLE file, const std::wstring& path) {
@@ -122,6 +109,7 @@ OpenedFileFacts FactsOf(HANDLE file, const std::wstring& path) {
   BY_HANDLE_FILE_INFORMATION information = {};
   if (GetFileInformationByHandle(file, &information)) {
     facts.attributes = information.dwFileAttributes;
+    if (IsReparsePoint(file, path)) facts.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     facts.link_count = information.nNumberOfLinks;
     facts.size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
                  information.nFileSizeLow;
@@ -130,13 +118,24 @@ OpenedFileFacts FactsOf(HANDLE file, const std::wstring& path) {
   }
   facts.final_path = FinalPathOf(file);
   facts.expected_path = LongFormOf(path);
+  facts.owned_by_a_user_of_this_session = OwnedByAUserOfThisSession(file);
   return facts;
+}
+
+// The folders of a launch path, held, when the path may be touched at all: a
+// launch file's name on a fixed local drive, reached through no reparse
+// point. A share or a link into the object namespace would have the elevated
+// process sign in to another machine before any check of the file could run.
+std::optional<HeldFolders> HoldLaunchFolders(const std::wstring& path) {
+  if (!IsPendingTunLaunchFilePath(path) || !IsOnFixedLocalDrive(path)) return std::nullopt;
+  return HeldFolders::Open(path);
 }
 
 // The launch file at `path` opened and checked; empty when it does not open
 // or fails a check.
 talvor::UniqueFileHandle OpenAcceptableLaunchFile(const std::wstring& path) {
-  if (!IsPendingTunLaunchFilePath(path)) return talvor::UniqueFileHandle();
+  const std::optional<HeldFolders> folders = HoldLaunchFolders(path);
+  if (!folders) return talvor::UniqueFileHandle();
   talvor::UniqueFileHandle file = OpenLaunchFile(path);
   if (!file || !IsAcceptableLaunchFile(FactsOf(file.get(), path))) {
     return talvor::UniqueFileHandle();
@@ -174,59 +173,122 @@ void DeleteThrough(HANDLE file) {
 }
 
 bool EntryExists(const std::wstring& path) {
-  std::error_code error;
-  const bool exists = std::filesystem::exists(std::filesystem::path(path), error);
-  return exists && !error;
+  const std::optional<HeldFolders> folders = HoldLaunchFolders(path);
+  return folders && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring LaunchFileSecurity(const std::wstring& user_sid) {
+  return L"D:P(A;;FA;;;" + user_sid + L")(A;;FA;;;SY)(A;;FA;;;BA)S:(ML;;NWNR;;;ME)";
+}
+
+// A name no file has had yet is made by CREATE_NEW; a clash only costs
+// another try.
+std::wstring RandomLaunchFileName() {
+  static std::random_device random;
+  wchar_t hex[9] = {};
+  std::swprintf(hex, 9, L"%08X", static_cast<unsigned int>(random()));
+  return std::wstring(kPendingTunLaunchFilePrefix) + hex + kPendingTunLaunchFileSuffix;
+}
+
+struct CreatedFile {
+  talvor::UniqueFileHandle handle;
+  std::wstring path;
+  DWORD error = ERROR_SUCCESS;
+};
+
+CreatedFile CreateLaunchFile(const std::wstring& directory, PSECURITY_DESCRIPTOR security,
+                             const NewFileCreator& create) {
+  SECURITY_ATTRIBUTES attributes = {};
+  attributes.nLength = sizeof(attributes);
+  attributes.lpSecurityDescriptor = security;
+  CreatedFile created;
+  constexpr int kAttempts = 64;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    created.path = directory + RandomLaunchFileName();
+    created.handle.reset(create(created.path, &attributes));
+    if (created.handle) return created;
+    created.error = GetLastError();
+    if (created.error != ERROR_FILE_EXISTS && created.error != ERROR_ALREADY_EXISTS) break;
+  }
+  created.path.clear();
+  return created;
+}
+
+bool WriteAll(HANDLE file, const std::string& bytes) {
+  constexpr size_t kChunk = 1u << 20;
+  for (size_t done = 0; done < bytes.size();) {
+    const DWORD wanted = static_cast<DWORD>(std::min(kChunk, bytes.size() - done));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, wanted, &written, nullptr) || written != wanted) {
+      return false;
+    }
+    done += written;
+  }
+  return true;
 }
 
 }  // namespace
 
-std::wstring ExtractPendingTunLaunchPath(std::vector<std::string>* arguments) {
+std::wstring ExtractPendingTunLaunchPath(std::vector<std::string>* arguments,
+                                        bool process_elevated) {
   if (arguments == nullptr) return std::wstring();
   const std::string prefix = kPendingTunLaunchArgumentPrefix;
-  for (auto it = arguments->begin(); it != arguments->end(); ++it) {
-    if (it->size() >= prefix.size() && it->compare(0, prefix.size(), prefix) == 0) {
-      const std::string path = it->substr(prefix.size());
-      arguments->erase(it);
-      return WidenUtf8(path);
+  const bool alone = arguments->size() == 1;
+  std::wstring path;
+  for (auto it = arguments->begin(); it != arguments->end();) {
+    if (it->compare(0, prefix.size(), prefix) != 0) {
+      ++it;
+      continue;
     }
+    if (alone && process_elevated) path = WidenUtf8(it->substr(prefix.size()));
+    it = arguments->erase(it);
   }
-  return std::wstring();
+  return path;
 }
 
-std::wstring WritePendingTunLaunchFile(const std::string& payload, std::string* error_message) {
+HANDLE CreateNewFileForWriting(const std::wstring& path, SECURITY_ATTRIBUTES* security) {
+  return CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, security, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::wstring WritePendingTunLaunchFile(const std::string& payload, std::string* error_message,
+                                       const NewFileCreator& create) {
   wchar_t directory[MAX_PATH] = {};
   const DWORD directory_length = GetTempPathW(MAX_PATH, directory);
   if (directory_length == 0 || directory_length > MAX_PATH) {
     SetLastErrorMessage(error_message);
     return std::wstring();
   }
-  wchar_t file_path[MAX_PATH] = {};
-  if (GetTempFileNameW(directory, kPendingTunLaunchFilePrefix, 0, file_path) == 0) {
-    SetLastErrorMessage(error_message);
-    return std::wstring();
-  }
-  const std::wstring path = file_path;
 
-  std::ofstream file(std::filesystem::path(path),
-                     std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!file.is_open()) {
+  // Never the folder's inherited permissions: without the user's own
+  // descriptor no file is written.
+  const std::wstring user_sid = CurrentUserSidText();
+  PSECURITY_DESCRIPTOR security = nullptr;
+  if (user_sid.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                              LaunchFileSecurity(user_sid).c_str(), SDDL_REVISION_1,
+                              &security, nullptr)) {
     SetMessage(error_message, kOpenFailedMessage);
-    DeleteIgnoringErrors(path);
     return std::wstring();
   }
-  file.write(payload.data(), static_cast<std::streamsize>(payload.size()));
-  file.close();
-  if (file.fail()) {
+  const talvor::UniqueLocalMemory security_owner(security);
+
+  CreatedFile file = CreateLaunchFile(directory, security, create);
+  if (!file.handle) {
+    SetMessage(error_message, file.error == ERROR_SUCCESS
+                                  ? std::string(kOpenFailedMessage)
+                                  : NarrowUtf8(FormatWindowsError(file.error)));
+    return std::wstring();
+  }
+  if (!WriteAll(file.handle.get(), payload) || !FlushFileBuffers(file.handle.get())) {
     SetMessage(error_message, kWriteFailedMessage);
-    DeleteIgnoringErrors(path);
+    DeleteThrough(file.handle.get());
     return std::wstring();
   }
-  return path;
+  return file.path;
 }
 
 bool IsPendingTunLaunchFilePath(const std::wstring& path) {
-  if (!IsOnDriveLetter(path) || path.find(L':', 2) != std::wstring::npos) return false;
+  if (!IsDriveLetterPath(path) || path.find(L':', 2) != std::wstring::npos) return false;
   if (!IsInFullPathForm(path)) return false;
   const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
   const std::wstring prefix = kPendingTunLaunchFilePrefix;
@@ -240,7 +302,8 @@ bool IsAcceptableLaunchFile(const OpenedFileFacts& facts) {
       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
   return facts.file_type == FILE_TYPE_DISK && (facts.attributes & kNotRegular) == 0 &&
          facts.link_count == 1 && facts.size <= kMaxPendingTunLaunchBytes &&
-         !facts.final_path.empty() && EqualIgnoringCase(facts.final_path, facts.expected_path);
+         IsPendingTunLaunchFilePath(facts.final_path) &&
+         SamePath(facts.final_path, facts.expected_path) && facts.owned_by_a_user_of_this_session;
 }
 
 bool ReadFromFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {

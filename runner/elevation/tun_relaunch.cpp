@@ -17,14 +17,6 @@ void DeleteIgnoringErrors(const std::wstring& path) {
   std::filesystem::remove(std::filesystem::path(path), ignored);
 }
 
-bool QueryExecutablePath(std::wstring* path) {
-  wchar_t buffer[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  if (length == 0 || length == MAX_PATH) return false;
-  path->assign(buffer, length);
-  return true;
-}
-
 bool ShellExecuteWithSystem(SHELLEXECUTEINFOW* info) { return ShellExecuteExW(info) != FALSE; }
 
 // The system's text for a failure. A failure that left no error code behind
@@ -37,7 +29,7 @@ std::string FailureText(DWORD code) {
 }  // namespace
 
 ElevatedLaunchCalls ElevatedLaunchCalls::System() {
-  return ElevatedLaunchCalls{QueryExecutablePath, ShellExecuteWithSystem};
+  return ElevatedLaunchCalls{[] { return GatherInstallationFacts(); }, ShellExecuteWithSystem};
 }
 
 std::wstring PendingTunLaunchParameters(const std::wstring& file_path) {
@@ -54,17 +46,17 @@ bool RelaunchElevatedWithPayload(HWND window, const std::string& payload,
     return false;
   };
 
+  // Checked before anything is written: a copy that may not be elevated
+  // leaves no launch file behind.
+  const InstallationFacts installation = calls.gather_installation_facts();
+  if (installation.executable.empty()) return fail(FailureText(installation.error));
+  const std::wstring executable_path = ProtectedExecutablePath(installation);
+  if (executable_path.empty()) return fail(kTunNeedsInstallationMessage);
+
   std::string write_message;
   const std::wstring file_path = WritePendingTunLaunchFile(payload, &write_message);
   if (file_path.empty()) {
     return fail(write_message.empty() ? std::string(kPrepareFailedMessage) : write_message);
-  }
-
-  std::wstring executable_path;
-  if (!calls.query_executable_path(&executable_path)) {
-    const DWORD code = GetLastError();
-    DeleteIgnoringErrors(file_path);
-    return fail(FailureText(code));
   }
   const std::wstring working_directory = ParentDirectory(executable_path);
   const std::wstring parameters = PendingTunLaunchParameters(file_path);

@@ -1,6 +1,8 @@
 #include "runner/elevation/pending_tun_launch.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 #include "runner/elevation/windows_error.h"
 #include "runner/utils.h"
 #include "runner/win32_handles.h"
+#include "tests/support/child_process.h"
 #include "tests/support/system_state.h"
 
 namespace {
@@ -22,32 +25,35 @@ using talvor::test::WriteFileBytes;
 
 const std::string kPrefix = "--talvor-pending-tun-launch=";
 
-TEST(ExtractPendingTunLaunchPath, LeavesAListWithoutTheArgumentAlone) {
-  EXPECT_EQ(ExtractPendingTunLaunchPath(nullptr), L"");
-  std::vector<std::string> arguments = {"talvor://x", "--talvor-pending-tun-launch", "b"};
-  EXPECT_EQ(ExtractPendingTunLaunchPath(&arguments), L"");
-  EXPECT_EQ(arguments, (std::vector<std::string>{"talvor://x", "--talvor-pending-tun-launch", "b"}));
-}
-
-TEST(ExtractPendingTunLaunchPath, TakesOutTheFirstMatchAndKeepsTheOrderOfTheRest) {
-  std::vector<std::string> arguments = {"a", kPrefix + "C:\\t\\p.json", "b", kPrefix + "second",
-                                        "c"};
-  EXPECT_EQ(ExtractPendingTunLaunchPath(&arguments), L"C:\\t\\p.json");
-  EXPECT_EQ(arguments, (std::vector<std::string>{"a", "b", kPrefix + "second", "c"}));
-}
-
-TEST(ExtractPendingTunLaunchPath, RemovesThePrefixWithNothingAfterIt) {
-  std::vector<std::string> arguments = {kPrefix, "talvor://x"};
-  EXPECT_EQ(ExtractPendingTunLaunchPath(&arguments), L"");
-  EXPECT_EQ(arguments, std::vector<std::string>{"talvor://x"});
+// Only the one argument of an elevated process is a launch; anywhere else it
+// was smuggled in (a link breaking out of its quotes) and every copy goes.
+TEST(ExtractPendingTunLaunchPath, HonoursOnlyTheOneArgumentOfAnElevatedProcess) {
+  EXPECT_EQ(ExtractPendingTunLaunchPath(nullptr, true), L"");
+  using Arguments = std::vector<std::string>;
+  const std::string path_in_utf8 = "C:\\\xD0\xA2\xD0\xB5\xD0\xBC\xD0\xBF\\tlp1.tmp";  // C:\Темп\tlp1.tmp
+  struct Case {
+    const char* what;
+    Arguments arguments;
+    bool elevated;
+    std::wstring path;
+    Arguments left;
+  } cases[] = {
+      {"alone, elevated", {kPrefix + path_in_utf8}, true, L"C:\\Темп\\tlp1.tmp", {}},
+      {"alone, not elevated", {kPrefix + path_in_utf8}, false, L"", {}},
+      {"beside a link", {kPrefix + "C:\\t\\tlp1.tmp", "talvor://x"}, true, L"", {"talvor://x"}},
+      {"twice", {"a", kPrefix + "x", "b", kPrefix + "second"}, true, L"", {"a", "b"}},
+      {"with nothing after it", {kPrefix}, true, L"", {}},
+      {"no argument has the prefix",
+       {"talvor://x", "--talvor-pending-tun-launch", "b"}, true, L"",
+       {"talvor://x", "--talvor-pending-tun-launch", "b"}},
+      {"the prefix in another case", {"--Talvor-Pending-Tun-Launch=x"}, true, L"",
+       {"--Talvor-Pending-Tun-Launch=x"}},
+  };
+  for (Case& c : cases) {
+    EXPECT_EQ(ExtractPendingTunLaunchPath(&c.arguments, c.elevated), c.path) << c.what;
+    EXPECT_EQ(c.arguments, c.left) << c.what;
+  }
   EXPECT_FALSE(PendingTunLaunch(L"").IsPresent());
-}
-
-TEST(ExtractPendingTunLaunchPath, IgnoresAPrefixInAnotherCaseAndWidensThePath) {
-  std::vector<std::string> arguments = {"--Talvor-Pending-Tun-Launch=x",
-                                        kPrefix + "C:\\\xD0\xA2\xD0\xB5\xD0\xBC\xD0\xBF\\tlp1.tmp"};
-  EXPECT_EQ(ExtractPendingTunLaunchPath(&arguments), L"C:\\Темп\\tlp1.tmp");
-  EXPECT_EQ(arguments, std::vector<std::string>{"--Talvor-Pending-Tun-Launch=x"});
 }
 
 class PendingFileTest : public testing::Test {
@@ -79,15 +85,105 @@ TEST_F(PendingFileTest, HoldsExactlyThePayloadBytes) {
   EXPECT_EQ(ReadFileBytes(Write("")), std::string());
 }
 
-TEST_F(PendingFileTest, IsNamedBySystemInTheTemporaryDirectory) {
+TEST_F(PendingFileTest, IsNamedTlpHexInTheTemporaryDirectory) {
   const std::wstring path = Write("{}");
   const std::wstring temporary = TemporaryDirectory().wstring();
   ASSERT_EQ(path.compare(0, temporary.size(), temporary), 0) << NarrowUtf8(path);
   const std::wstring name = path.substr(temporary.size());
-  EXPECT_EQ(name.find_first_of(L"\\/"), std::wstring::npos);
+  ASSERT_EQ(name.size(), 15u) << NarrowUtf8(name);
   EXPECT_EQ(name.compare(0, 3, L"tlp"), 0) << NarrowUtf8(name);
-  EXPECT_EQ(name.substr(name.size() - 4), L".tmp");
+  EXPECT_EQ(name.find_first_not_of(L"0123456789ABCDEF", 3), 11u) << NarrowUtf8(name);
+  EXPECT_EQ(name.substr(11), L".tmp");
   EXPECT_NE(Write("{}"), path) << "two launches share a file";
+}
+
+std::wstring ThisUsersSidText() {
+  talvor::UniqueKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return L"";
+  unsigned char buffer[256] = {};
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size)) return L"";
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return L"";
+  std::wstring copy = text;
+  LocalFree(text);
+  return copy;
+}
+
+// The descriptor in the system's language: its owner and access list as
+// text, then its integrity label read from the label list itself (Wine's
+// text form leaves labels out).
+std::wstring Describe(PSECURITY_DESCRIPTOR descriptor) {
+  wchar_t* text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+          nullptr)) {
+    return L"unreadable";
+  }
+  std::wstring description = text;
+  LocalFree(text);
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL labels = nullptr;
+  if (!GetSecurityDescriptorSacl(descriptor, &present, &labels, &defaulted) || !present || labels == nullptr) {
+    return description + L" no label";
+  }
+  for (DWORD index = 0; index < labels->AceCount; ++index) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(labels, index, reinterpret_cast<void**>(&header))) return description + L" unreadable label";
+    if (header->AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE) continue;
+    auto* label = reinterpret_cast<SYSTEM_MANDATORY_LABEL_ACE*>(header);
+    wchar_t* sid = nullptr;
+    ConvertSidToStringSidW(&label->SidStart, &sid);
+    description += L" label " + std::wstring(sid != nullptr ? sid : L"?") + L" mask " +
+                   std::to_wstring(label->Mask) + L" flags " + std::to_wstring(header->AceFlags);
+    LocalFree(sid);
+  }
+  return description;
+}
+
+// Nobody but the writer, SYSTEM and the administrators may change the file
+// while it waits, nor a process of low integrity read it. Wine keeps no
+// descriptor it is given (it reports its own default when asked), so the
+// descriptor is read where the file is made.
+TEST_F(PendingFileTest, IsMadeWithPermissionsOfItsOwn) {
+  const std::wstring user = ThisUsersSidText();
+  ASSERT_FALSE(user.empty());
+  std::vector<std::wstring> given;
+  const NewFileCreator recording = [&given](const std::wstring& path, SECURITY_ATTRIBUTES* security) {
+    given.push_back(security != nullptr && security->lpSecurityDescriptor != nullptr
+                        ? Describe(security->lpSecurityDescriptor)
+                        : L"none");
+    EXPECT_FALSE(security != nullptr && security->bInheritHandle) << "an inheritable handle";
+    return CreateNewFileForWriting(path, security);
+  };
+  const std::wstring path = WritePendingTunLaunchFile("{}", nullptr, recording);
+  made_.push_back(path);
+  EXPECT_EQ(ReadFileBytes(path), "{}");
+  // No owner: the file's owner is its writer. Label: medium (S-1-16-8192),
+  // no write up (1) and no read up (2).
+  EXPECT_EQ(given, std::vector<std::wstring>{L"D:P(A;;FA;;;" + user +
+                                             L")(A;;FA;;;SY)(A;;FA;;;BA) label S-1-16-8192 mask 3 flags 0"});
+}
+
+// A name another process took first (CREATE_NEW refuses it) costs one more
+// try, never that process's file.
+TEST_F(PendingFileTest, ANameTakenMeanwhileCostsAnotherTry) {
+  std::vector<std::wstring> tried;
+  const NewFileCreator clashing_once = [&tried](const std::wstring& path, SECURITY_ATTRIBUTES* security) {
+    tried.push_back(path);
+    if (tried.size() == 1) {
+      SetLastError(ERROR_FILE_EXISTS);
+      return INVALID_HANDLE_VALUE;
+    }
+    return CreateNewFileForWriting(path, security);
+  };
+  const std::wstring path = WritePendingTunLaunchFile("{}", nullptr, clashing_once);
+  made_.push_back(path);
+  ASSERT_EQ(tried.size(), 2u);
+  EXPECT_NE(tried[0], tried[1]);
+  EXPECT_EQ(path, tried[1]);
+  EXPECT_EQ(ReadFileBytes(path), "{}");
 }
 
 TEST(WritePendingTunLaunchFile, ReportsTheSystemsTextWhenNoFileCanBeMade) {
@@ -95,8 +191,9 @@ TEST(WritePendingTunLaunchFile, ReportsTheSystemsTextWhenNoFileCanBeMade) {
   const std::wstring missing = scratch.File(L"missing") + L"\\";
   ScopedEnvironmentVariable tmp(L"TMP", missing);
   ScopedEnvironmentVariable temp(L"TEMP", missing);
-  wchar_t ignored[MAX_PATH] = {};
-  ASSERT_EQ(GetTempFileNameW(missing.c_str(), L"tlp", 0, ignored), 0u);
+  // What the system answers to a new file there.
+  ASSERT_EQ(CreateFileW((missing + L"tlp1.tmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr),
+            INVALID_HANDLE_VALUE);
   const DWORD code = GetLastError();
 
   std::string message;
@@ -231,6 +328,24 @@ TEST(PendingTunLaunch, IsTakenThroughAShortFolderName) {
   EXPECT_FALSE(FileExists(folder.File(L"tlp5.tmp")));
 }
 
+// A folder link on the way could lead the elevated process anywhere, a
+// share included: the path is not even looked at. ("through-link" beside
+// this program is a link to its own folder; Wine reports it as a reparse
+// point.)
+TEST(PendingTunLaunch, AFolderLinkOnTheWayIsRefusedBeforeAnythingIsOpened) {
+  const std::wstring here = talvor::test::TestExecutableDirectory();
+  const std::wstring name = L"tlp" + std::to_wstring(GetCurrentProcessId()) + L"L.tmp";
+  ASSERT_TRUE(WriteFileBytes(here + L"\\" + name, "{}"));
+  {
+    PendingTunLaunch unconsumed(here + L"\\through-link\\" + name);
+    EXPECT_FALSE(unconsumed.IsPresent());
+    PendingTunLaunch launch(here + L"\\through-link\\" + name);
+    EXPECT_EQ(launch.Take(), "");
+  }
+  EXPECT_EQ(ReadFileBytes(here + L"\\" + name), "{}") << "neither read nor deleted";
+  DeleteFileW((here + L"\\" + name).c_str());
+}
+
 // What the elevated instance must never read nor delete, as it finds it on
 // the disk.
 class RefusedLaunchFileTest : public testing::Test {
@@ -288,6 +403,7 @@ OpenedFileFacts RegularFile() {
   facts.size = 42;
   facts.final_path = L"C:\\Users\\u\\AppData\\Local\\Temp\\tlp1.tmp";
   facts.expected_path = facts.final_path;
+  facts.owned_by_a_user_of_this_session = true;
   return facts;
 }
 
@@ -322,6 +438,12 @@ TEST(AcceptableLaunchFile, RefusesReparsePointsDevicesAndRedirectedFolders) {
        [](OpenedFileFacts& f) { f.final_path = L"C:\\Windows\\System32\\config\\tlp1.tmp"; }},
       {"a final path the system would not give", [](OpenedFileFacts& f) { f.final_path.clear(); }},
       {"a path that does not resolve", [](OpenedFileFacts& f) { f.expected_path.clear(); }},
+      {"a short name of a file not named like a launch (TLP1~1.TMP)",
+       [](OpenedFileFacts& f) {
+         f.final_path = f.expected_path = L"C:\\Users\\u\\AppData\\Local\\Temp\\tlp1.tmp.key";
+       }},
+      {"a file of someone outside this session",
+       [](OpenedFileFacts& f) { f.owned_by_a_user_of_this_session = false; }},
   };
   for (const Case& refused : cases) {
     OpenedFileFacts facts = RegularFile();

@@ -90,13 +90,13 @@ class RelaunchTest : public testing::Test {
   ScopedEnvironmentVariable tmp_{L"TMP", temporary_.path() + L"\\"};
   ScopedEnvironmentVariable temp_{L"TEMP", temporary_.path() + L"\\"};
 
-  // System calls that report the executable at `executable` and answer the
-  // shell call with `shell_result` (failing with `error`).
+  // System calls that place the executable at `executable`, installed where
+  // standard users cannot change it (its folder taken for Program Files), and answer the shell call with
+  // `shell_result` (failing with `error`).
   ElevatedLaunchCalls Calls(const std::wstring& executable, bool shell_result, DWORD error = 0) {
     ElevatedLaunchCalls calls;
-    calls.query_executable_path = [executable](std::wstring* path) {
-      *path = executable;
-      return true;
+    calls.gather_installation_facts = [executable] {
+      return InstallationFacts{executable, ERROR_SUCCESS, ParentDirectory(executable), true, true};
     };
     calls.shell_execute = [this, shell_result, error](SHELLEXECUTEINFOW* info) {
       call_ = Record(*info);
@@ -168,21 +168,36 @@ TEST_F(RelaunchTest, AFailureWithoutAnErrorCodeLeavesTheMessageToTheCaller) {
   EXPECT_TRUE(LaunchFiles().empty());
 }
 
-TEST_F(RelaunchTest, AnExecutablePathThatCannotBeHadWithdrawsTheFile) {
-  ElevatedLaunchCalls calls = Calls(L"unused", true);
-  std::vector<std::wstring> files_meanwhile;
-  calls.query_executable_path = [&](std::wstring*) {
-    files_meanwhile = LaunchFiles();
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return false;
+// A copy that standard users can change may not be started with
+// administrator rights: whatever lies beside it would run with them.
+TEST_F(RelaunchTest, OnlyACopyInstalledWhereUsersCannotChangeItIsStarted) {
+  const std::wstring downloads = L"C:\\Users\\u\\Downloads\\Talvor VPN\\talvor_app.exe";
+  struct Case {
+    const char* what;
+    InstallationFacts installation;
+    std::string message;
+  } cases[] = {
+      {"a user's folder", {downloads, ERROR_SUCCESS, L"C:\\Program Files", true, true},
+       "Для режима TUN Talvor VPN должен быть установлен для всех пользователей. "
+       "Установите программу установщиком и запустите её из меню «Пуск»."},
+      {"a reparse point on the way",
+       {L"C:\\Program Files\\T\\talvor_app.exe", ERROR_SUCCESS, L"C:\\Program Files", true, false},
+       "Для режима TUN Talvor VPN должен быть установлен для всех пользователей. "
+       "Установите программу установщиком и запустите её из меню «Пуск»."},
+      {"no path to be had", {L"", ERROR_INSUFFICIENT_BUFFER, L"C:\\Program Files", false, false},
+       NarrowUtf8(FormatWindowsError(ERROR_INSUFFICIENT_BUFFER))},
   };
-  EXPECT_FALSE(
-      RelaunchElevatedWithPayload(window_.get(), kPayload, &message_, &cancelled_, calls));
-  EXPECT_EQ(message_, NarrowUtf8(FormatWindowsError(ERROR_INSUFFICIENT_BUFFER)));
-  EXPECT_FALSE(cancelled_);
-  EXPECT_EQ(shell_calls_, 0);
-  EXPECT_EQ(files_meanwhile.size(), 1u);
-  EXPECT_TRUE(LaunchFiles().empty());
+  for (const Case& c : cases) {
+    ElevatedLaunchCalls calls = Calls(L"unused", true);
+    calls.gather_installation_facts = [&c] { return c.installation; };
+    EXPECT_FALSE(RelaunchElevatedWithPayload(window_.get(), kPayload, &message_, &cancelled_, calls))
+        << c.what;
+    EXPECT_EQ(message_, c.message) << c.what;
+    EXPECT_FALSE(cancelled_);
+    EXPECT_EQ(shell_calls_, 0) << c.what;
+    EXPECT_TRUE(LaunchFiles().empty()) << c.what << ": no launch file is written";
+    EXPECT_FALSE(window_.ReceivedClose());
+  }
 }
 
 TEST_F(RelaunchTest, AFileThatCannotBeWrittenIsReportedBeforeAnythingStarts) {
@@ -246,7 +261,7 @@ TEST_F(RelaunchTest, TheNewInstanceGetsTheLaunchFileAsOneArgument) {
 
   std::vector<std::string> arguments = report->arguments;
   ASSERT_EQ(arguments.size(), 1u);
-  const std::wstring handed_over = ExtractPendingTunLaunchPath(&arguments);
+  const std::wstring handed_over = ExtractPendingTunLaunchPath(&arguments, true);
   EXPECT_EQ(handed_over, call_.launch_file);
   EXPECT_NE(handed_over.find(L"temp with blanks"), std::wstring::npos);
   EXPECT_TRUE(arguments.empty());

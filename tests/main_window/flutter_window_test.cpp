@@ -12,6 +12,9 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr wchar_t kRunTitle[] = L"Talvor VPN (main window run)";
 
@@ -86,6 +89,16 @@ TEST_F(MainWindowTest, CreationStartsTheEngineThenPluginsViewChannelsAndFirstFra
   EXPECT_TRUE(IsWindowVisible(Handle()));
   EXPECT_EQ(placement.showCmd, static_cast<UINT>(SW_SHOWNORMAL));
   EXPECT_THAT(diagnostics.Lines(), IsEmpty());
+}
+
+// An elevated instance must not open links: a browser, or whatever handler
+// the user's registry names, would run with administrator rights.
+TEST_F(MainWindowTest, AnElevatedWindowLeavesTheUrlOpeningPluginOut) {
+  process_elevated_ = true;
+  ASSERT_TRUE(OpenWindow());
+  EXPECT_THAT(plugin_registrars_, ElementsAre(engine_.RegistrarFor("AppLinksPluginCApi"),
+                                              engine_.RegistrarFor("FlutterSecureStorageWindowsPlugin")));
+  EXPECT_THAT(Timeline(), Not(Contains(HasSubstr("UrlLauncher"))));
 }
 
 TEST_F(MainWindowTest, WithoutViewControllerOrEngineOpenFailsBeforeAnyPluginChannelOrTrayIcon) {

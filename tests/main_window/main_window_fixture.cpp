@@ -64,7 +64,7 @@ void MainWindowTest::MakeWindow(std::wstring pending_tun_launch_path) {
   };
   window_ = std::make_unique<ProbeWindow>(flutter::FlutterProject(L"data"),
                                           std::move(pending_tun_launch_path), std::move(notifier),
-                                          launch_calls_);
+                                          launch_calls_, process_elevated_);
 }
 
 std::string MainWindowTest::Call(const char* channel, const std::string& method,

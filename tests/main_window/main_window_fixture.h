@@ -70,6 +70,8 @@ class MainWindowTest : public ::testing::Test {
   std::function<void(DWORD)> on_tray_request_;
   std::vector<FlutterDesktopPluginRegistrar*> plugin_registrars_;
   ElevatedLaunchCalls launch_calls_ = ElevatedLaunchCalls::System();
+  // Whether the window's process counts as elevated.
+  bool process_elevated_ = false;
   std::unique_ptr<ProbeWindow> window_;
 
  private:

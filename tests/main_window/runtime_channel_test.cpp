@@ -38,11 +38,11 @@ std::string SystemText(DWORD code) { return NarrowUtf8(FormatWindowsError(code))
 TEST_F(MainWindowTest, RuntimeQueriesAnswerTheirValues) {
   const std::wstring launch_file = WritePendingTunLaunchFile(kPayload, nullptr);
   ASSERT_FALSE(launch_file.empty());
+  process_elevated_ = true;
   ASSERT_TRUE(OpenWindow(launch_file));
   ASSERT_TRUE(engine_.RenderFrame());
   StderrCapture diagnostics;
 
-  // Wine reports every process as elevated.
   EXPECT_EQ(Call(kRuntimeChannel, "isProcessElevated"), "success true");
   EXPECT_EQ(Call(kRuntimeChannel, "hasPendingTunLaunch", Value(5)), "success true");
   EXPECT_EQ(Call(kRuntimeChannel, "consumePendingTunLaunch"), "success '" + kPayload + "'");
@@ -60,7 +60,9 @@ TEST_F(MainWindowTest, RuntimeQueriesAnswerTheirValues) {
   EXPECT_EQ(Call(kRuntimeChannel, "relaunchElevatedForTUN"), "not implemented");
 
   const std::wstring empty_launch_file = WritePendingTunLaunchFile("", nullptr);
+  process_elevated_ = false;
   ASSERT_TRUE(OpenWindow(empty_launch_file));
+  EXPECT_EQ(Call(kRuntimeChannel, "isProcessElevated"), "success false");
   EXPECT_EQ(Call(kRuntimeChannel, "consumePendingTunLaunch"), "success null") << "nothing to give";
   EXPECT_THAT(diagnostics.Lines(), IsEmpty());
 }
@@ -81,10 +83,7 @@ TEST_F(MainWindowTest, ALaunchNeverAskedForIsDeletedWhenTheWindowGoes) {
 class RelaunchTest : public MainWindowTest {
  protected:
   RelaunchTest() {
-    launch_calls_.query_executable_path = [](std::wstring* path) {
-      *path = L"C:\\Program Files\\Talvor VPN\\talvor_app.exe";
-      return true;
-    };
+    launch_calls_.gather_installation_facts = [this] { return installation_; };
     launch_calls_.shell_execute = [this](SHELLEXECUTEINFOW* info) {
       ++shell_calls_;
       const std::wstring parameters = info->lpParameters;
@@ -107,6 +106,8 @@ class RelaunchTest : public MainWindowTest {
   ScratchDirectory temporary_{L"relaunch temp"};
   ScopedEnvironmentVariable tmp_{L"TMP", temporary_.path() + L"\\"};
   ScopedEnvironmentVariable temp_{L"TEMP", temporary_.path() + L"\\"};
+  InstallationFacts installation_{L"C:\\Program Files\\Talvor VPN\\talvor_app.exe",
+                                  ERROR_SUCCESS, L"C:\\Program Files", true, true};
   DWORD shell_error_ = kStarted;
   int shell_calls_ = 0;
   std::wstring launch_file_;
@@ -163,14 +164,15 @@ TEST_F(RelaunchTest, FailuresAreReportedWithTheirReasonAndWithdrawTheLaunchFile)
     EXPECT_EQ(LaunchFileCount(), 0u);
   }
 
-  launch_calls_.query_executable_path = [](std::wstring*) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return false;
-  };
-  window_.reset();
-  ASSERT_TRUE(OpenWindow());
+  installation_ = InstallationFacts{L"", ERROR_INSUFFICIENT_BUFFER, L"C:\\Program Files", false, false};
   EXPECT_EQ(relaunch(), ErrorReply("elevation_failed", SystemText(ERROR_INSUFFICIENT_BUFFER)));
-  EXPECT_EQ(shell_calls_, 3);
+  installation_ = InstallationFacts{L"C:\\Users\\u\\Downloads\\Talvor VPN\\talvor_app.exe",
+                                    ERROR_SUCCESS, L"C:\\Program Files", true, true};
+  EXPECT_EQ(relaunch(),
+            ErrorReply("elevation_failed",
+                       "Для режима TUN Talvor VPN должен быть установлен для всех пользователей. "
+                       "Установите программу установщиком и запустите её из меню «Пуск»."));
+  EXPECT_EQ(shell_calls_, 3) << "only a protected installation is started";
   EXPECT_EQ(LaunchFileCount(), 0u);
 
   MSG message;

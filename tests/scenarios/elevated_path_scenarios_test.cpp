@@ -31,6 +31,7 @@ const std::string kPayload = "{\"mode\": \"tun\", \"server\": \"Хельсинк
 
 fs::path Bundle() { return BundleDirectory().lexically_normal(); }
 
+
 std::string DescribeReply(const std::optional<MethodReply>& reply) {
   return reply ? standins::DescribeReply(*reply) : std::string("no reply");
 }
@@ -70,9 +71,12 @@ TEST(ElevatedHandOverScenario, ALaunchFileInAnotherFolderIsConsumed) {
                           ("admin temp " + std::to_string(GetCurrentProcessId())));
   const fs::path file = folder.path() / "tlp7C1.tmp";
   ASSERT_TRUE(WriteFileBytes(file, kPayload));
+  const std::optional<BundleCopy> installed = InstalledCopy();
+  ASSERT_TRUE(installed);
 
   AppConnection app;
-  std::optional<ShownProgram> program = StartShown(app, Bundle(), {kPendingLaunchArgument + file.wstring()});
+  std::optional<ShownProgram> program =
+      StartShown(app, installed->path(), {kPendingLaunchArgument + file.wstring()});
   ASSERT_TRUE(program);
   EXPECT_TRUE(IsSuccessWith(app.CallMethod(kRuntimeChannel, "hasPendingTunLaunch", EncodableValue(), program->id()),
                             EncodableValue(true)));
@@ -85,14 +89,39 @@ TEST(ElevatedHandOverScenario, ALaunchFileInAnotherFolderIsConsumed) {
   ExpectCleanEnd(app, *program);
 }
 
+// A copy that standard users can change (this build's own folder) ran
+// whatever lay beside it: a launch handed to it is refused, neither read nor
+// deleted.
+TEST(ElevatedHandOverScenario, ALaunchHandedToACopyOutsideProgramFilesIsRefused) {
+  const fs::path file = TemporaryDirectory() / ("tlp" + std::to_string(GetCurrentProcessId()) + "C.tmp");
+  ASSERT_TRUE(WriteFileBytes(file, kPayload));
+
+  AppConnection app;
+  std::optional<ShownProgram> program = StartShown(app, Bundle(), {kPendingLaunchArgument + file.wstring()});
+  ASSERT_TRUE(program);
+  EXPECT_TRUE(IsSuccessWith(app.CallMethod(kRuntimeChannel, "hasPendingTunLaunch", EncodableValue(), program->id()),
+                            EncodableValue(false)));
+  EXPECT_TRUE(IsSuccessWith(
+      app.CallMethod(kRuntimeChannel, "consumePendingTunLaunch", EncodableValue(), program->id()), EncodableValue()));
+
+  PostMessageW(program->window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, *program);
+  EXPECT_EQ(ReadFileBytes(file), kPayload) << "neither read nor deleted, at the end either";
+  std::error_code ignored;
+  fs::remove(file, ignored);
+}
+
 // A launch file larger than any payload is not read: the window answers at
 // once, closes at once, and the file is left alone.
 TEST(ElevatedHandOverScenario, AFileTooLargeToBeALaunchIsRefusedWithoutHoldingTheWindow) {
   const fs::path file = TemporaryDirectory() / ("tlp" + std::to_string(GetCurrentProcessId()) + "L.tmp");
   ASSERT_TRUE(MakeFileOfSize(file, 40LL * 1024 * 1024));
+  const std::optional<BundleCopy> installed = InstalledCopy();
+  ASSERT_TRUE(installed);
 
   AppConnection app;
-  std::optional<ShownProgram> program = StartShown(app, Bundle(), {kPendingLaunchArgument + file.wstring()});
+  std::optional<ShownProgram> program =
+      StartShown(app, installed->path(), {kPendingLaunchArgument + file.wstring()});
   ASSERT_TRUE(program);
   const std::optional<MethodReply> payload = app.CallMethod(kRuntimeChannel, "consumePendingTunLaunch",
                                                             EncodableValue(), program->id(), std::chrono::seconds(5));

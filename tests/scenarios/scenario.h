@@ -64,6 +64,11 @@ class InstallationCopyTest : public testing::Test {
  private:
   std::optional<BundleCopy> copy_;
 };
+
+// A copy of the bundle under Program Files, where standard users cannot
+// change it: the only copy that relaunches itself with administrator rights
+// or accepts a handed-over launch.
+inline std::optional<BundleCopy> InstalledCopy() { return BundleCopy::Make(BundleDirectory(), kProgramFilesFolder); }
 #endif
 
 // A program that a scenario started and that is on screen.

@@ -1,5 +1,6 @@
 // The TUN launch hand-over: the relaunch of the program that hands a payload
-// file to a second process, and a start with the pending-launch argument.
+// file to a second process, from a copy installed under Program Files (and
+// from none other), and a start with the pending-launch argument.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,6 +28,7 @@ const std::string kPayload =
     "{\"mode\": \"tun\", \"server\": \"Хельсинки 2\", \"note\": \"пробелы и «кавычки» \\u2713\"}";
 
 fs::path Bundle() { return BundleDirectory().lexically_normal(); }
+
 
 std::vector<fs::path> PendingLaunchFiles() { return TemporaryFiles(L"tlp", L".tmp"); }
 
@@ -72,8 +74,10 @@ class TemporaryDirectoryWithBlanks {
 TEST(TunLaunchScenario, RelaunchHandsThePayloadToASecondProcessOnce) {
   const TemporaryDirectoryWithBlanks temporary_directory;
   ASSERT_EQ(TemporaryDirectory(), temporary_directory.path() / L"");
+  const std::optional<BundleCopy> installed = InstalledCopy();
+  ASSERT_TRUE(installed);
   AppConnection app;
-  std::optional<ShownProgram> first = StartShown(app, Bundle());
+  std::optional<ShownProgram> first = StartShown(app, installed->path());
   ASSERT_TRUE(first);
   const std::vector<fs::path> files_before = PendingLaunchFiles();
   const TrayIconWatch tray;
@@ -116,27 +120,60 @@ TEST(TunLaunchScenario, RelaunchHandsThePayloadToASecondProcessOnce) {
   ExpectCleanEnd(app, second);
 }
 
-TEST(TunLaunchScenario, PendingArgumentWithALinkStartsNormallyAndHoldsTheLaunch) {
+// A copy that standard users can change (here one in the temporary folder)
+// is never started with administrator rights: the relaunch is refused with
+// a reason the user can act on, and nothing is written or started.
+TEST(TunLaunchScenario, FromACopyInAUserFolderTheRelaunchIsRefusedAndTheWindowStays) {
+  std::optional<BundleCopy> copy = BundleCopy::Make(Bundle());
+  ASSERT_TRUE(copy);
+  AppConnection app;
+  std::optional<ShownProgram> program = StartShown(app, copy->path());
+  ASSERT_TRUE(program);
+  const std::vector<fs::path> files_before = PendingLaunchFiles();
+
+  const EncodableValue arguments(EncodableMap{{EncodableValue("payloadJson"), EncodableValue(kPayload)}});
+  const std::optional<MethodReply> reply = CallRuntime(app, "relaunchElevatedForTun", program->id(), arguments);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->kind, MethodReply::Kind::kError) << standins::DescribeReply(*reply);
+  EXPECT_EQ(reply->error_code, "elevation_failed");
+  EXPECT_EQ(reply->error_message,
+            "Для режима TUN Talvor VPN должен быть установлен для всех пользователей. "
+            "Установите программу установщиком и запустите её из меню «Пуск».");
+  EXPECT_FALSE(app.WaitForNewProcess(std::chrono::seconds(1))) << "a second process started";
+  EXPECT_EQ(PendingLaunchFiles(), files_before) << "a launch file was written";
+  EXPECT_TRUE(IsWindowVisible(program->window)) << "the window stays";
+
+  PostMessageW(program->window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, *program);
+}
+
+// A pending-launch argument beside anything else was smuggled in (a link
+// that broke out of its quotes): it is taken off the arguments and its file
+// is never offered, read or deleted.
+TEST(TunLaunchScenario, APendingArgumentBesideALinkIsNotOffered) {
   RunningInstanceWindow running;  // a hand-off would go here
   ShowWindow(running.get(), SW_SHOWMINIMIZED);
   const fs::path file = MakePendingLaunchFile(kPayload);
   ASSERT_FALSE(file.empty());
+  const std::optional<BundleCopy> installed = InstalledCopy();
+  ASSERT_TRUE(installed);
 
   AppConnection app;
   std::optional<ShownProgram> program =
-      StartShown(app, Bundle(), {kPendingLaunchArgument + file.wstring(), L"talvor://x"});
+      StartShown(app, installed->path(), {kPendingLaunchArgument + file.wstring(), L"talvor://x"});
   ASSERT_TRUE(program);
   EXPECT_EQ(program->entrypoint_arguments, std::vector<std::string>{"talvor://x"})
       << Describe(program->entrypoint_arguments);
   EXPECT_TRUE(running.links().empty());
 
-  ExpectSuccess(CallRuntime(app, "hasPendingTunLaunch", program->id()), EncodableValue(true));
-  EXPECT_TRUE(fs::exists(file)) << "asking consumed the launch";
-  ExpectSuccess(CallRuntime(app, "consumePendingTunLaunch", program->id()), EncodableValue(kPayload));
-  EXPECT_FALSE(fs::exists(file));
+  ExpectSuccess(CallRuntime(app, "hasPendingTunLaunch", program->id()), EncodableValue(false));
+  ExpectSuccess(CallRuntime(app, "consumePendingTunLaunch", program->id()), EncodableValue());
 
   PostMessageW(program->window, WM_CLOSE, 0, 0);
   ExpectCleanEnd(app, *program);
+  EXPECT_EQ(ReadFileBytes(file), kPayload) << "neither read nor deleted, at the end either";
+  std::error_code ignored;
+  fs::remove(file, ignored);
 }
 
 // A path that a link could smuggle onto the command line: a file the user
@@ -145,8 +182,10 @@ TEST(TunLaunchScenario, PendingArgumentWithALinkStartsNormallyAndHoldsTheLaunch)
 TEST(TunLaunchScenario, AFileNamedOtherwiseIsNeverReadNorDeleted) {
   const fs::path path = TemporaryDirectory() / ("talvor-launch-" + std::to_string(GetCurrentProcessId()) + ".json");
   ASSERT_TRUE(WriteFileBytes(path, "a file of the user's"));
+  const std::optional<BundleCopy> installed = InstalledCopy();
+  ASSERT_TRUE(installed);
   AppConnection app;
-  std::optional<ShownProgram> program = StartShown(app, Bundle(), {kPendingLaunchArgument + path.wstring()});
+  std::optional<ShownProgram> program = StartShown(app, installed->path(), {kPendingLaunchArgument + path.wstring()});
   ASSERT_TRUE(program);
   EXPECT_TRUE(program->entrypoint_arguments.empty()) << Describe(program->entrypoint_arguments);
 

@@ -27,11 +27,16 @@ inline std::filesystem::path CoreVariant(const std::string& name) {
 }
 #endif
 
-// A copy of a bundle in a fresh scratch folder, removed again with this
-// object.
+// The machine's 64-bit Program Files folder as Wine names it: a copy there is
+// installed where standard users cannot change it.
+inline constexpr wchar_t kProgramFilesFolder[] = L"C:\\Program Files";
+
+// A copy of a bundle in a fresh scratch folder (in `parent` when given, else
+// in the temporary directory), removed again with this object.
 class BundleCopy {
  public:
-  static std::optional<BundleCopy> Make(const std::filesystem::path& bundle);
+  static std::optional<BundleCopy> Make(const std::filesystem::path& bundle,
+                                        const std::wstring& parent = {});
 
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const std::filesystem::path& relative) const { return path_ / relative; }

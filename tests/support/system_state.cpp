@@ -150,9 +150,9 @@ bool FileExists(const fs::path& path) {
   return fs::exists(path, error);
 }
 
-ScratchDirectory::ScratchDirectory(const std::wstring& name_hint) {
+ScratchDirectory::ScratchDirectory(const std::wstring& name_hint, const std::wstring& parent) {
   static std::atomic<unsigned> counter{0};
-  const fs::path temporary = TemporaryDirectory();
+  const fs::path temporary = parent.empty() ? TemporaryDirectory() : fs::path(parent);
   if (temporary.empty()) return;
   // Process ids come round again under Wine, and a folder that could not be
   // removed (a library still mapped from it) stays behind: the first name

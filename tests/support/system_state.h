@@ -75,7 +75,8 @@ bool FileExists(const std::filesystem::path& path);
 // may hold blanks and any letters), removed with its contents.
 class ScratchDirectory {
  public:
-  explicit ScratchDirectory(const std::wstring& name_hint = L"test");
+  // In `parent` when given, else in the temporary directory.
+  explicit ScratchDirectory(const std::wstring& name_hint = L"test", const std::wstring& parent = {});
   ~ScratchDirectory();
   ScratchDirectory(ScratchDirectory&& other) noexcept;
   ScratchDirectory& operator=(ScratchDirectory&& other) noexcept;
