@@ -1,5 +1,7 @@
 #include "runner/tray/tray_icon.h"
 
+#include <windowsx.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -103,17 +105,49 @@ void TrayIcon::UpdateStatus(bool connected, bool can_toggle, const std::wstring&
 }
 
 bool TrayIcon::HandleCallbackMessage(HWND window, WPARAM wparam, LPARAM lparam) {
-  if (wparam != kTrayIconId) return false;
+  return version_4_ ? HandleVersion4Callback(window, wparam, lparam)
+                    : HandleClassicCallback(window, wparam, lparam);
+}
+
+// The event in the low word of lParam, the icon id in its high word, and the
+// point to anchor a menu at in wParam (the icon's place for the keyboard).
+// A right click comes as WM_RBUTTONUP and then WM_CONTEXTMENU: only the
+// latter opens the menu, once.
+bool TrayIcon::HandleVersion4Callback(HWND window, WPARAM wparam, LPARAM lparam) {
+  if (HIWORD(lparam) != kTrayIconId) return false;
   switch (LOWORD(lparam)) {
+    case NIN_SELECT:
+    case NIN_KEYSELECT:
     case WM_LBUTTONDBLCLK:
-      if (command_handler_) command_handler_(kTrayCommandOpen);
+      OpenWindow();
       return true;
-    case WM_RBUTTONUP:
-      ShowContextMenu(window);
+    case WM_CONTEXTMENU:
+      ShowContextMenu(window, POINT{GET_X_LPARAM(wparam), GET_Y_LPARAM(wparam)});
       return true;
     default:
       return false;
   }
+}
+
+bool TrayIcon::HandleClassicCallback(HWND window, WPARAM wparam, LPARAM lparam) {
+  if (wparam != kTrayIconId) return false;
+  switch (LOWORD(lparam)) {
+    case WM_LBUTTONDBLCLK:
+      OpenWindow();
+      return true;
+    case WM_RBUTTONUP: {
+      POINT cursor{};
+      GetCursorPos(&cursor);
+      ShowContextMenu(window, cursor);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void TrayIcon::OpenWindow() {
+  if (command_handler_) command_handler_(kTrayCommandOpen);
 }
 
 bool TrayIcon::HandleCommand(unsigned int command_id) {
@@ -147,6 +181,7 @@ void TrayIcon::Remove() {
   if (shell_took_icon_) notifier_(NIM_DELETE, &notify_data_);
   added_ = false;
   shell_took_icon_ = false;
+  version_4_ = false;
   DestroyImages();
 }
 
@@ -179,20 +214,30 @@ void TrayIcon::FillNotifyData(HWND owner) {
 // announcement, or an earlier add reported failure after all. The icon it
 // holds is then brought up to date instead.
 bool TrayIcon::AddToNotificationArea() {
-  notify_data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  notify_data_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
   added_ = notifier_(NIM_ADD, &notify_data_) != FALSE ||
            notifier_(NIM_MODIFY, &notify_data_) != FALSE;
   if (added_) shell_took_icon_ = true;
+  version_4_ = added_ && AskForVersion4();
   return added_;
+}
+
+// Version 4 brings the single click and the keyboard (NIN_SELECT,
+// NIN_KEYSELECT, WM_CONTEXTMENU). A restarted shell has forgotten it, so it
+// is asked for after every add.
+bool TrayIcon::AskForVersion4() {
+  notify_data_.uVersion = NOTIFYICON_VERSION_4;
+  return notifier_(NIM_SETVERSION, &notify_data_) != FALSE;
 }
 
 void TrayIcon::WriteStatus() {
   SetTooltip(notify_data_, StatusTooltip(connected_, server_name_));
   notify_data_.hIcon = CurrentImage();
-  notify_data_.uFlags = NIF_ICON | NIF_TIP;
+  // With version 4 the shell shows the standard tooltip only when asked.
+  notify_data_.uFlags = NIF_ICON | NIF_TIP | NIF_SHOWTIP;
 }
 
-void TrayIcon::ShowContextMenu(HWND window) {
+void TrayIcon::ShowContextMenu(HWND window, POINT anchor) {
   talvor::UniqueMenu menu(make_menu_ ? make_menu_() : nullptr);
   if (!menu) return;
   const UINT toggle_flags = MF_STRING | (can_toggle_ ? 0u : static_cast<UINT>(MF_GRAYED));
@@ -202,11 +247,11 @@ void TrayIcon::ShowContextMenu(HWND window) {
   AppendMenuW(menu.get(), MF_STRING, kTrayCommandOpen, kOpenText);
   AppendMenuW(menu.get(), MF_STRING, kTrayCommandExit, kExitText);
 
+  // The menu takes the keyboard (arrows, Enter, Esc) and closes on a click
+  // elsewhere only while its owner is in the foreground.
   SetForegroundWindow(window);
-  POINT cursor{};
-  GetCursorPos(&cursor);
   // Without TPM_RETURNCMD a chosen item arrives later as WM_COMMAND.
-  TrackPopupMenu(menu.get(), TPM_RIGHTALIGN | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window,
+  TrackPopupMenu(menu.get(), TPM_RIGHTALIGN | TPM_BOTTOMALIGN, anchor.x, anchor.y, 0, window,
                  nullptr);
   menu.reset();
   // Lets the menu close properly when the user clicks elsewhere.

@@ -60,8 +60,13 @@ class TrayIcon {
   // the state is only kept, for Create and the menu to use.
   void UpdateStatus(bool connected, bool can_toggle, const std::wstring& server_name);
 
-  // Handles a kTrayCallbackMessage: a double click opens the window, a right
-  // click shows the menu. True when handled.
+  // Handles a kTrayCallbackMessage, read in the layout of the notification
+  // behaviour that the shell accepted. With version 4 a single click, Enter
+  // or Space on the icon, or a double click opens the window, and the
+  // context-menu request (right button, menu key, Shift+F10) shows the menu
+  // at the point the shell gives. A shell that refused version 4 sends the
+  // classic messages: a double click opens the window, a right click shows
+  // the menu at the cursor. True when handled.
   bool HandleCallbackMessage(HWND window, WPARAM wparam, LPARAM lparam);
 
   // Passes a tray menu command to the handler. True for the tray's own ids.
@@ -88,8 +93,12 @@ class TrayIcon {
   void DestroyImages();
   void FillNotifyData(HWND owner);
   bool AddToNotificationArea();
+  bool AskForVersion4();
   void WriteStatus();
-  void ShowContextMenu(HWND window);
+  bool HandleVersion4Callback(HWND window, WPARAM wparam, LPARAM lparam);
+  bool HandleClassicCallback(HWND window, WPARAM wparam, LPARAM lparam);
+  void OpenWindow();
+  void ShowContextMenu(HWND window, POINT anchor);
 
   NOTIFYICONDATAW notify_data_{};
   bool added_ = false;
@@ -99,6 +108,9 @@ class TrayIcon {
   bool connected_ = false;
   bool can_toggle_ = true;
   bool status_reported_ = false;
+  // The shell took version 4 for the icon shown now: callback messages come
+  // in its layout.
+  bool version_4_ = false;
   std::wstring server_name_;
   talvor::UniqueIcon disconnected_icon_;
   talvor::UniqueIcon connected_icon_;

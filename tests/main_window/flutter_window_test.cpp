@@ -81,7 +81,7 @@ TEST_F(MainWindowTest, CreationStartsTheEngineThenPluginsViewChannelsAndFirstFra
   };
   ASSERT_TRUE(engine_.RenderFrame());
   on_tray_request_ = nullptr;
-  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN"));
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_SETVERSION 4"));
   EXPECT_TRUE(shown_and_painted_before_the_icon);
   WINDOWPLACEMENT placement{};
   placement.length = sizeof(placement);
@@ -136,7 +136,7 @@ TEST_F(MainWindowTest, MessagesTheViewControllerTakesGoNoFurther) {
   EXPECT_EQ(SendMessageW(Handle(), WM_COMMAND, kTrayCommandExit, 0), 42);
   EXPECT_FALSE(CloseIsQueued(Handle()));
   ShowWindow(Handle(), SW_HIDE);
-  EXPECT_EQ(SendMessageW(Handle(), kTrayCallbackMessage, kTrayIconId, WM_LBUTTONDBLCLK), 42);
+  EXPECT_EQ(SendTrayCallback(WM_LBUTTONDBLCLK), 42);
   EXPECT_FALSE(IsWindowVisible(Handle())) << "the double click did not open the window";
 }
 
@@ -155,8 +155,9 @@ TEST_F(MainWindowTest, FontChangeReloadsFontsAndForeignTrayMessagesGetDefaultPro
     EXPECT_EQ(SendMessageW(Handle(), WM_COMMAND, id, 0),
               DefWindowProcW(Handle(), WM_COMMAND, id, 0));
   }
-  EXPECT_EQ(SendMessageW(Handle(), kTrayCallbackMessage, 2, WM_LBUTTONDBLCLK), 0) << "another icon";
-  EXPECT_EQ(SendMessageW(Handle(), kTrayCallbackMessage, kTrayIconId, WM_LBUTTONUP), 0);
+  const TrayCallback other_icon = Version4Callback(NIN_SELECT, 2, {});
+  EXPECT_EQ(SendMessageW(Handle(), kTrayCallbackMessage, other_icon.wparam, other_icon.lparam), 0);
+  EXPECT_EQ(SendTrayCallback(WM_LBUTTONUP), 0);
   EXPECT_FALSE(IsWindowVisible(Handle()));
   EXPECT_EQ(engine_.CountOf("FlutterDesktopMessengerSend"), 0u);
   EXPECT_FALSE(CloseIsQueued(Handle()));
@@ -215,7 +216,7 @@ TEST_F(MainWindowTest, WithoutItsTrayIconTheWindowMinimisesToTheTaskbar) {
   tray_accepts_ = true;
   tray_calls_.clear();
   SendMessageW(Handle(), taskbar_created, 0, 0);
-  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN"));
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_SETVERSION 4"));
   ShowWindow(Handle(), SW_MINIMIZE);
   EXPECT_FALSE(IsWindowVisible(Handle()));
 
@@ -265,7 +266,7 @@ TEST_F(MainWindowTest, AQuitFromElsewhereEndsTheRunWithTheWindowTornDown) {
   EXPECT_EQ(window_->NativeHandle(), nullptr);
   EXPECT_EQ(FindWindowW(L"FLUTTER_RUNNER_WIN32_WINDOW", kRunTitle), nullptr);
   EXPECT_FALSE(engine_.engine_alive()) << "the engine went with the window";
-  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_DELETE"));
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_SETVERSION 4", "NIM_DELETE"));
   EXPECT_FALSE(QuitIsQueued()) << "no second quit for a loop that has ended";
 }
 
@@ -291,7 +292,7 @@ TEST_F(MainWindowTest, DestroyingTheOpenWindowReleasesItsPartsInOrder) {
   const HWND handle = Handle();
   window_.reset();
   EXPECT_FALSE(IsWindow(handle));
-  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_DELETE"));
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_SETVERSION 4", "NIM_DELETE"));
   EXPECT_FALSE(engine_.engine_alive());
 }
 

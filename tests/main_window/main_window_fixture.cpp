@@ -20,6 +20,8 @@ std::string TrayMessageName(DWORD message) {
       return "NIM_MODIFY";
     case NIM_DELETE:
       return "NIM_DELETE";
+    case NIM_SETVERSION:
+      return "NIM_SETVERSION";
     default:
       return "NIM " + std::to_string(message);
   }
@@ -114,10 +116,19 @@ std::vector<std::string> MainWindowTest::TrayRequests() const {
   std::vector<std::string> requests;
   for (const auto& [message, data] : tray_calls_) {
     std::string request = TrayMessageName(message);
-    if (message != NIM_DELETE) request += " " + Utf8(data.szTip);
+    if (message == NIM_SETVERSION) {
+      request += " " + std::to_string(data.uVersion);
+    } else if (message != NIM_DELETE) {
+      request += " " + Utf8(data.szTip);
+    }
     requests.push_back(request);
   }
   return requests;
+}
+
+LRESULT MainWindowTest::SendTrayCallback(UINT event, POINT anchor) {
+  const TrayCallback callback = notification_area_.Callback(Handle(), kTrayIconId, event, anchor);
+  return SendMessageW(Handle(), kTrayCallbackMessage, callback.wparam, callback.lparam);
 }
 
 }  // namespace talvor::test

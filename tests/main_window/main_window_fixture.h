@@ -58,8 +58,13 @@ class MainWindowTest : public ::testing::Test {
   // The engine calls of interest, plugin registrations and tray requests, in order.
   std::vector<std::string> Timeline() const;
 
-  // "NIM_ADD <tooltip>", "NIM_MODIFY <tooltip>", "NIM_DELETE".
+  // "NIM_ADD <tooltip>", "NIM_MODIFY <tooltip>", "NIM_SETVERSION <version>",
+  // "NIM_DELETE".
   std::vector<std::string> TrayRequests() const;
+
+  // Sends the window the tray icon's callback for `event`, as the shell
+  // that took the icon does; the window's answer.
+  LRESULT SendTrayCallback(UINT event, POINT anchor = {});
 
   FakeEngine engine_;
   // The shell that answers the tray's requests; while `tray_accepts_` is

@@ -190,7 +190,7 @@ TEST_F(RelaunchTest, ASuccessAnswersTrueAndThenTheWindowCloses) {
             "success true");
   EXPECT_TRUE(IsWindow(handle)) << "answered before the window closes";
   ASSERT_TRUE(WaitUntil([&] { return !IsWindow(handle); }));
-  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_DELETE"));
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN", "NIM_SETVERSION 4", "NIM_DELETE"));
   EXPECT_FALSE(engine_.engine_alive());
   EXPECT_EQ(ReadFileBytes(launch_file_), kPayload) << "the file belongs to the new instance";
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "codec/standard_method_codec.h"
@@ -43,9 +44,9 @@ HWND FindShownMenuOf(DWORD thread_id) {
   return found;
 }
 
-// Right-clicks the tray icon of `window` and reads the menu's first item
-// while the menu is shown; the menu is then dismissed.
-MenuItem FirstMenuItem(HWND window) {
+// Sends `window` the tray icon's context-menu request and reads the menu's
+// first item while the menu is shown; the menu is then dismissed.
+MenuItem FirstMenuItem(HWND window, TrayCallback request) {
   const DWORD ui_thread = GetCurrentThreadId();
   std::atomic<bool> menu_returned{false};
   MenuItem item;
@@ -63,7 +64,7 @@ MenuItem FirstMenuItem(HWND window) {
       WaitUntil([&] { return menu_returned.load(); }, std::chrono::milliseconds(500));
     }
   });
-  EXPECT_EQ(SendMessageW(window, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONUP), 0);
+  EXPECT_EQ(SendMessageW(window, kTrayCallbackMessage, request.wparam, request.lparam), 0);
   menu_returned = true;
   reader.join();
   return item;
@@ -85,7 +86,7 @@ TEST_F(MainWindowTest, BeforeTheFirstFrameTheWindowMinimisesToTheTaskbarAndTheIc
   EXPECT_THAT(tray_calls_, IsEmpty());
 
   ASSERT_TRUE(engine_.RenderFrame());
-  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN \u2014 Подключено (Рига)"));
+  EXPECT_THAT(TrayRequests(), ElementsAre("NIM_ADD Talvor VPN \u2014 Подключено (Рига)", "NIM_SETVERSION 4"));
   EXPECT_FALSE(IsIconic(Handle())) << "the first frame shows the window in its normal state";
   ShowWindow(Handle(), SW_MINIMIZE);
   EXPECT_TRUE(window_->IsHiddenToTray());
@@ -93,6 +94,9 @@ TEST_F(MainWindowTest, BeforeTheFirstFrameTheWindowMinimisesToTheTaskbarAndTheIc
 }
 
 TEST_F(MainWindowTest, UpdateStatusShowsTheStateTakingDefaultsForMissingOrMistypedEntries) {
+  const auto MenuRequest = [this] {
+    return notification_area_.Callback(Handle(), kTrayIconId, WM_CONTEXTMENU, {600, 500});
+  };
   ASSERT_TRUE(OpenWindow());
   ASSERT_TRUE(engine_.RenderFrame());
   tray_calls_.clear();
@@ -106,12 +110,12 @@ TEST_F(MainWindowTest, UpdateStatusShowsTheStateTakingDefaultsForMissingOrMistyp
   EXPECT_EQ(Call(kTrayChannel, "updateStatus",
                  Status({{"connected", false}, {"canToggle", false}, {"serverName", "Рига"}})),
             "success null");
-  const MenuItem greyed = FirstMenuItem(Handle());
+  const MenuItem greyed = FirstMenuItem(Handle(), MenuRequest());
   EXPECT_EQ(greyed.text, L"Подключить");
   EXPECT_TRUE(greyed.grayed);
 
   EXPECT_EQ(Call(kTrayChannel, "updateStatus", Status({{"connected", true}})), "success null");
-  const MenuItem toggle = FirstMenuItem(Handle());
+  const MenuItem toggle = FirstMenuItem(Handle(), MenuRequest());
   EXPECT_EQ(toggle.text, L"Отключить");
   EXPECT_FALSE(toggle.grayed) << "canToggle absent counts as true";
 
@@ -121,7 +125,7 @@ TEST_F(MainWindowTest, UpdateStatusShowsTheStateTakingDefaultsForMissingOrMistyp
   EXPECT_EQ(Call(kTrayChannel, "updateStatus",
                  Status({{"connected", 1}, {"canToggle", 0}, {"serverName", 7}})),
             "success null");
-  EXPECT_FALSE(FirstMenuItem(Handle()).grayed) << "canToggle 0 is no bool";
+  EXPECT_FALSE(FirstMenuItem(Handle(), MenuRequest()).grayed) << "canToggle 0 is no bool";
 
   EXPECT_THAT(TrayRequests(), ElementsAre("NIM_MODIFY Talvor VPN \u2014 Отключено",
                                           "NIM_MODIFY Talvor VPN \u2014 Подключено",
@@ -154,25 +158,32 @@ TEST_F(MainWindowTest, ToggleCommandAsksTheApplicationOnceAndChangesNothingElse)
   EXPECT_FALSE(window_->IsHiddenToTray());
 }
 
-TEST_F(MainWindowTest, OpenCommandAndDoubleClickBringTheHiddenWindowBack) {
+// A single click, Enter or Space on the icon, a double click and the menu's
+// "Открыть" each bring the window back.
+TEST_F(MainWindowTest, OpenCommandClicksAndTheKeyboardBringTheHiddenWindowBack) {
   ASSERT_TRUE(OpenWindow());
   engine_.RenderFrame();
-  const auto expect_back = [this] {
+  const struct {
+    const char* way;
+    std::function<LRESULT()> open;
+  } ways[] = {
+      {"single click", [this] { return SendTrayCallback(NIN_SELECT, {1250, 1010}); }},
+      {"Enter or Space", [this] { return SendTrayCallback(NIN_KEYSELECT, {1250, 1010}); }},
+      {"double click", [this] { return SendTrayCallback(WM_LBUTTONDBLCLK, {1250, 1010}); }},
+      {"menu", [this] { return SendMessageW(Handle(), WM_COMMAND, kTrayCommandOpen, 0); }},
+  };
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.way);
+    ShowWindow(Handle(), SW_MINIMIZE);
+    ASSERT_FALSE(IsWindowVisible(Handle()));
+
+    EXPECT_EQ(way.open(), 0);
+
     EXPECT_FALSE(window_->IsHiddenToTray());
     EXPECT_TRUE(IsWindowVisible(Handle()));
     EXPECT_FALSE(IsIconic(Handle()));
     EXPECT_EQ(GetForegroundWindow(), Handle());
-  };
-
-  ShowWindow(Handle(), SW_MINIMIZE);
-  ASSERT_FALSE(IsWindowVisible(Handle()));
-  EXPECT_EQ(SendMessageW(Handle(), kTrayCallbackMessage, kTrayIconId, WM_LBUTTONDBLCLK), 0);
-  expect_back();
-
-  ShowWindow(Handle(), SW_MINIMIZE);
-  ASSERT_FALSE(IsWindowVisible(Handle()));
-  EXPECT_EQ(SendMessageW(Handle(), WM_COMMAND, kTrayCommandOpen, 0), 0);
-  expect_back();
+  }
 }
 
 TEST_F(MainWindowTest, ExitCommandClosesTheWindowRemovingTrayIconThenChannelsThenEngine) {

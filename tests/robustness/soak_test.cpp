@@ -95,7 +95,7 @@ bool WindowCycles(AppConnection& app, const ShownProgram& program, int count) {
       return false;
     }
     if (cycle % 2 == 0) {
-      PostMessageW(program.window, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONDBLCLK);
+      ClickTrayIcon(program.tray_icon, TrayClick::kDouble);
     } else if (!app.CallMethod(kRuntimeChannel, "activateMainWindow", EncodableValue(), program.id(), kStep)) {
       ADD_FAILURE() << "cycle " << cycle << ": activateMainWindow unanswered";
       return false;

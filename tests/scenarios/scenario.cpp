@@ -17,13 +17,6 @@ void PressKey(HWND menu, UINT key) {
   PostMessageW(menu, WM_KEYUP, key, 0xC0000000);
 }
 
-HWND FindVisibleMenu(DWORD process_id) {
-  for (HWND menu : TopLevelWindowsOf(process_id, kMenuClass)) {
-    if (IsWindowVisible(menu)) return menu;
-  }
-  return nullptr;
-}
-
 bool ChooseWith(const ShownProgram& program, HWND menu, UINT key) {
   PressKey(menu, key);
   // The menu acts on the character that Enter produces.
@@ -34,6 +27,13 @@ bool ChooseWith(const ShownProgram& program, HWND menu, UINT key) {
 }
 
 }  // namespace
+
+HWND FindVisibleMenu(DWORD process_id) {
+  for (HWND menu : TopLevelWindowsOf(process_id, kMenuClass)) {
+    if (IsWindowVisible(menu)) return menu;
+  }
+  return nullptr;
+}
 
 std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem::path& directory,
                                        const std::vector<std::wstring>& arguments, HANDLE job) {
@@ -94,7 +94,7 @@ void ExpectCoreLoadFailure(ChildProcess& program) {
 }
 
 HWND OpenTrayMenu(const ShownProgram& program) {
-  PostMessageW(program.window, kTrayCallbackMessage, kTrayIconId, WM_RBUTTONUP);
+  if (!ClickTrayIcon(program.tray_icon, TrayClick::kRight)) return nullptr;
   HWND menu = nullptr;
   WaitUntil([&] { return (menu = FindVisibleMenu(program.id())) != nullptr; }, std::chrono::seconds(10));
   return menu;

@@ -96,8 +96,10 @@ std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem
 // `successors` it started on purpose), nothing on standard error.
 void ExpectCleanEnd(AppConnection& app, ShownProgram& program, const std::vector<DWORD>& successors = {});
 
-// The program's tray menu, opened as a right click on its icon does.
-// Returns the menu's window, or null when it did not open.
+// The menu that the process shows now; null when none.
+HWND FindVisibleMenu(DWORD process_id);
+// The program's tray menu, opened by a right click on its icon in Wine's
+// notification area. Returns the menu's window, or null when it did not open.
 HWND OpenTrayMenu(const ShownProgram& program);
 // Chooses in an open menu, with the keyboard, the first item (down arrow
 // once) or the last (up arrow once), and waits for the menu to close.

@@ -15,6 +15,10 @@ void ApplyChange(NOTIFYICONDATAW& shown, const NOTIFYICONDATAW& data) {
 
 }  // namespace
 
+TrayCallback Version4Callback(UINT event, UINT id, POINT anchor) {
+  return {MAKEWPARAM(anchor.x, anchor.y), MAKELPARAM(event, id)};
+}
+
 std::function<BOOL(DWORD, NOTIFYICONDATAW*)> FakeNotificationArea::Notifier() {
   return [this](DWORD message, NOTIFYICONDATAW* data) { return Answer(message, *data); };
 }
@@ -37,6 +41,10 @@ BOOL FakeNotificationArea::Answer(DWORD message, const NOTIFYICONDATAW& data) {
         accepted = held;
         if (accepted) ApplyChange(icons_[key], data);
         break;
+      case NIM_SETVERSION:
+        accepted = held && data.uVersion <= newest_version_;
+        if (accepted) icons_[key].uVersion = data.uVersion;
+        break;
       case NIM_DELETE:
         accepted = icons_.erase(key) != 0;
         break;
@@ -51,6 +59,14 @@ BOOL FakeNotificationArea::Answer(DWORD message, const NOTIFYICONDATAW& data) {
 void FakeNotificationArea::SetRunning(bool running) {
   running_ = running;
   if (!running) icons_.clear();
+}
+
+TrayCallback FakeNotificationArea::Callback(HWND owner, UINT id, UINT event, POINT anchor) const {
+  const auto icon = icons_.find({owner, id});
+  if (icon != icons_.end() && icon->second.uVersion >= NOTIFYICON_VERSION_4) {
+    return Version4Callback(event, id, anchor);
+  }
+  return {id, static_cast<LPARAM>(event)};
 }
 
 std::vector<DWORD> FakeNotificationArea::Messages() const {

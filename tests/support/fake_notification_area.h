@@ -1,6 +1,7 @@
 // A stand-in for the shell's notification area that keeps the icons it holds,
-// as the shell does: an id is added once, and modified or deleted only while
-// it is held. Every request is recorded with the answer it got.
+// as the shell does: an id is added once, and modified, given a version or
+// deleted only while it is held. Every request is recorded with the answer it
+// got. It also says how the shell would call an icon's owner back.
 #ifndef TALVOR_TESTS_SUPPORT_FAKE_NOTIFICATION_AREA_H_
 #define TALVOR_TESTS_SUPPORT_FAKE_NOTIFICATION_AREA_H_
 
@@ -13,6 +14,17 @@
 #include <vector>
 
 namespace talvor::test {
+
+// The parameters of an icon's callback message.
+struct TrayCallback {
+  WPARAM wparam;
+  LPARAM lparam;
+};
+
+// As a shell of version 4 sends them: the event in the low word of lParam,
+// the icon id in its high word, the anchor point (screen coordinates) in
+// wParam.
+TrayCallback Version4Callback(UINT event, UINT id, POINT anchor);
 
 class FakeNotificationArea {
  public:
@@ -34,6 +46,14 @@ class FakeNotificationArea {
   void SetRunning(bool running);
   // Explorer restarted: the icons are gone, the shell takes new ones.
   void Restart() { icons_.clear(); }
+  // The newest notification behaviour the shell knows (4 unless set); it
+  // refuses NIM_SETVERSION for a newer one, as shells before Vista do.
+  void SetNewestVersion(UINT version) { newest_version_ = version; }
+
+  // The callback parameters for `event` on an icon, in the layout of the
+  // version the icon was given: version 4's, or the classic one (icon id in
+  // wParam, event in lParam) for an icon without it or not held.
+  TrayCallback Callback(HWND owner, UINT id, UINT event, POINT anchor = {}) const;
 
   bool Holds(HWND owner, UINT id) const { return icons_.count({owner, id}) != 0; }
   size_t IconCount() const { return icons_.size(); }
@@ -46,6 +66,7 @@ class FakeNotificationArea {
 
  private:
   bool running_ = true;
+  UINT newest_version_ = NOTIFYICON_VERSION_4;
   std::map<std::pair<HWND, UINT>, NOTIFYICONDATAW> icons_;
 };
 

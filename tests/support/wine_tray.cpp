@@ -188,6 +188,32 @@ TrayBadge TrayIconBadge(HWND icon) {
   return TrayBadge::kUnknown;
 }
 
+std::optional<POINT> ClickTrayIcon(HWND icon, TrayClick click) {
+  RECT client{};
+  if (!IsWindow(icon) || !GetClientRect(icon, &client)) return std::nullopt;
+  POINT centre{client.right / 2, client.bottom / 2};
+  const LPARAM at = MAKELPARAM(centre.x, centre.y);
+  const auto post = [&](UINT message, WPARAM buttons) { PostMessageW(icon, message, buttons, at); };
+  switch (click) {
+    case TrayClick::kSingle:
+      post(WM_LBUTTONDOWN, MK_LBUTTON);
+      post(WM_LBUTTONUP, 0);
+      break;
+    case TrayClick::kDouble:
+      post(WM_LBUTTONDOWN, MK_LBUTTON);
+      post(WM_LBUTTONUP, 0);
+      post(WM_LBUTTONDBLCLK, MK_LBUTTON);
+      post(WM_LBUTTONUP, 0);
+      break;
+    case TrayClick::kRight:
+      post(WM_RBUTTONDOWN, MK_RBUTTON);
+      post(WM_RBUTTONUP, 0);
+      break;
+  }
+  if (!ClientToScreen(icon, &centre)) return std::nullopt;
+  return centre;
+}
+
 TrayIconWatch::TrayIconWatch() : before_(TrayIconWindows()) {}
 
 std::vector<HWND> TrayIconWatch::NewIcons() const {

@@ -37,6 +37,18 @@ std::wstring TrayIconTooltip(HWND icon);
 // The badge as the icon's pixels on screen show it.
 TrayBadge TrayIconBadge(HWND icon);
 
+// A click on an icon, as the mouse makes it.
+enum class TrayClick {
+  kSingle,  // left button down and up
+  kDouble,  // left button down, up, double click, up
+  kRight,   // right button down and up
+};
+
+// Posts the mouse messages of `click` to `icon` at its centre, where Wine's
+// notification area turns them into the owner's callback messages. Returns
+// that point in screen coordinates; nothing when the icon is gone.
+std::optional<POINT> ClickTrayIcon(HWND icon, TrayClick click);
+
 // Tells the icons that appear after its construction from those already
 // there (icons of processes that were ended without removing theirs stay
 // in Wine's notification area).

@@ -18,6 +18,9 @@ using ::testing::IsEmpty;
 constexpr DWORD kAdd = NIM_ADD;
 constexpr DWORD kModify = NIM_MODIFY;
 constexpr DWORD kDelete = NIM_DELETE;
+constexpr DWORD kSetVersion = NIM_SETVERSION;
+constexpr UINT kShowFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
+constexpr UINT kStatusFlags = NIF_ICON | NIF_TIP | NIF_SHOWTIP;
 
 std::wstring Tooltip(const NOTIFYICONDATAW& data) { return data.szTip; }
 
@@ -47,6 +50,7 @@ class TrayIconTest : public ::testing::Test {
   HWND Owner() const { return GetDesktopWindow(); }
 
   const NOTIFYICONDATAW& LastData() const { return shell_.requests.back().data; }
+  const NOTIFYICONDATAW& FirstData() const { return shell_.requests.front().data; }
   // The icon as the fake shell shows it now.
   const NOTIFYICONDATAW& Shown() const { return shell_.Shown(Owner(), kTrayIconId); }
 
@@ -58,15 +62,17 @@ class TrayIconTest : public ::testing::Test {
 TEST_F(TrayIconTest, CreateAddsTheGreyIconWithTheProductName) {
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
 
-  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
-  const NOTIFYICONDATAW& data = LastData();
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd, kSetVersion));
+  const NOTIFYICONDATAW& data = FirstData();
   EXPECT_EQ(data.cbSize, 976u) << "the full current structure of a 64-bit build";
   EXPECT_EQ(data.hWnd, Owner());
   EXPECT_EQ(data.uID, 1u);
-  EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_EQ(data.uFlags, 0x87u) << "message, icon, tooltip, and the standard tooltip shown";
   EXPECT_EQ(data.uCallbackMessage, 0x0401u);
   EXPECT_EQ(Tooltip(data), L"Talvor VPN");
   EXPECT_EQ(BadgeColorOf(data.hIcon), DibRgb(kDisconnectedBadgeColor));
+  EXPECT_EQ(LastData().uID, 1u);
+  EXPECT_EQ(Shown().uVersion, 4u);
   EXPECT_TRUE(tray_.IsInNotificationArea());
 }
 
@@ -75,7 +81,7 @@ TEST_F(TrayIconTest, TooltipNamesStateAndServer) {
 
   tray_.UpdateStatus(true, true, L"Amsterdam");
   EXPECT_EQ(shell_.requests.back().message, kModify);
-  EXPECT_EQ(LastData().uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_EQ(LastData().uFlags, kStatusFlags);
   EXPECT_EQ(Tooltip(LastData()), L"Talvor VPN \u2014 Подключено (Amsterdam)");
   EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kConnectedBadgeColor));
 
@@ -86,7 +92,7 @@ TEST_F(TrayIconTest, TooltipNamesStateAndServer) {
   EXPECT_EQ(Tooltip(LastData()), L"Talvor VPN \u2014 Отключено");
   EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kDisconnectedBadgeColor));
 
-  EXPECT_EQ(shell_.requests.size(), 4u);
+  EXPECT_EQ(shell_.requests.size(), 5u);
 }
 
 // The texts as UTF-16 code units, so that a compiler that misreads the
@@ -132,9 +138,9 @@ TEST_F(TrayIconTest, StatusBeforeCreateIsKeptForCreate) {
 
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
 
-  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
-  EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kConnectedBadgeColor));
-  EXPECT_EQ(Tooltip(LastData()), L"Talvor VPN \u2014 Подключено (Oslo)");
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd, kSetVersion));
+  EXPECT_EQ(BadgeColorOf(FirstData().hIcon), DibRgb(kConnectedBadgeColor));
+  EXPECT_EQ(Tooltip(FirstData()), L"Talvor VPN \u2014 Подключено (Oslo)");
 }
 
 TEST_F(TrayIconTest, CreateOnAnAddedIconChangesNothing) {
@@ -143,7 +149,7 @@ TEST_F(TrayIconTest, CreateOnAnAddedIconChangesNothing) {
 
   EXPECT_TRUE(tray_.Create(Owner(), nullptr));
 
-  EXPECT_EQ(shell_.requests.size(), 1u);
+  EXPECT_EQ(shell_.requests.size(), 2u);
   EXPECT_EQ(BadgeColorOf(shown), DibRgb(kDisconnectedBadgeColor)) << "the image still exists";
 }
 
@@ -157,10 +163,10 @@ TEST_F(TrayIconTest, RemoveThenCreateAddsAgainWithTheCurrentState) {
 
   tray_.UpdateStatus(true, true, L"Oslo");
   tray_.Remove();
-  EXPECT_EQ(shell_.requests.size(), 2u) << "no requests while removed";
+  EXPECT_EQ(shell_.requests.size(), 3u) << "no requests while removed";
 
   ASSERT_TRUE(tray_.Create(Owner(), base_icon_.get()));
-  EXPECT_EQ(shell_.requests.back().message, kAdd);
+  EXPECT_EQ(shell_.requests[3].message, kAdd);
   EXPECT_EQ(BadgeColorOf(LastData().hIcon), DibRgb(kConnectedBadgeColor));
   EXPECT_TRUE(tray_.IsInNotificationArea());
 }
@@ -171,7 +177,7 @@ TEST_F(TrayIconTest, DestructionRemovesTheAddedIcon) {
     TrayIcon tray(shell.Notifier());
     ASSERT_TRUE(tray.Create(Owner(), base_icon_.get()));
   }
-  EXPECT_THAT(shell.Messages(), ElementsAre(kAdd, kDelete));
+  EXPECT_THAT(shell.Messages(), ElementsAre(kAdd, kSetVersion, kDelete));
   EXPECT_EQ(shell.IconCount(), 0u);
 }
 
@@ -244,9 +250,10 @@ TEST_F(TrayIconTest, TaskbarRecreationAddsTheIconAgainAsItWasShown) {
 
   EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
 
-  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
-  const NOTIFYICONDATAW& data = LastData();
-  EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd, kSetVersion));
+  EXPECT_EQ(Shown().uVersion, 4u) << "the restarted shell is asked for version 4 again";
+  const NOTIFYICONDATAW& data = FirstData();
+  EXPECT_EQ(data.uFlags, kShowFlags);
   EXPECT_EQ(data.uCallbackMessage, 0x0401u);
   EXPECT_EQ(data.uID, 1u);
   EXPECT_EQ(data.hWnd, Owner());
@@ -269,9 +276,9 @@ TEST_F(TrayIconTest, AnnouncementWhileTheShellHoldsTheIconKeepsItCurrentAndRemov
   shell_.requests.clear();
 
   EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
-  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd, kModify));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd, kModify, kSetVersion));
   EXPECT_FALSE(shell_.requests[0].accepted);
-  EXPECT_EQ(LastData().uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_EQ(shell_.requests[1].data.uFlags, kShowFlags);
   EXPECT_EQ(Tooltip(Shown()), L"Talvor VPN \u2014 Подключено (Oslo)");
   EXPECT_EQ(BadgeColorOf(Shown().hIcon), DibRgb(kConnectedBadgeColor));
   EXPECT_TRUE(tray_.IsInNotificationArea());
@@ -297,7 +304,7 @@ TEST_F(TrayIconTest, TaskbarRecreationThatFailsIsRetriedWithTheLatestState) {
 
   shell_.SetRunning(true);
   EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
-  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd, kSetVersion));
   EXPECT_EQ(Tooltip(Shown()), L"Talvor VPN \u2014 Подключено (Riga)");
   EXPECT_EQ(BadgeColorOf(Shown().hIcon), DibRgb(kConnectedBadgeColor));
   EXPECT_TRUE(tray_.IsInNotificationArea());
@@ -322,7 +329,7 @@ TEST_F(TrayIconTest, FirstAddRefusedByTheShellIsMadeWhenTheTaskbarAppears) {
   shell_.SetRunning(true);
   shell_.requests.clear();
   EXPECT_TRUE(tray_.HandleTaskbarCreated(TaskbarCreatedMessage()));
-  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd));
+  ASSERT_THAT(shell_.Messages(), ElementsAre(kAdd, kSetVersion));
   EXPECT_EQ(BadgeColorOf(Shown().hIcon), DibRgb(kConnectedBadgeColor));
   EXPECT_TRUE(tray_.IsInNotificationArea());
 
@@ -336,24 +343,64 @@ TEST_F(TrayIconTest, FirstAddRefusedByTheShellIsMadeWhenTheTaskbarAppears) {
   EXPECT_THAT(shell_.requests, IsEmpty()) << "a removed icon is not asked for again";
 }
 
-TEST_F(TrayIconTest, CallbackMessagesRouteOnlyTheIconsDoubleClick) {
-  std::vector<unsigned int> commands;
-  tray_.SetCommandHandler([&](unsigned int id) { commands.push_back(id); });
-  const HWND window = Owner();
+// What each callback does, read in the layout of the version that the shell
+// took: version 4 (event and id in lParam, anchor in wParam) or, from a shell
+// that refused it, the classic one (id in wParam, event in lParam).
+TEST(TrayIconCallback, IsReadInTheLayoutOfTheVersionTheShellTook) {
+  enum Outcome { kIgnored, kOpens, kMenu };
+  constexpr POINT kAnchor{1250, 1010};
+  const auto v4 = [&](UINT event, UINT id) { return Version4Callback(event, id, kAnchor); };
+  const auto classic = [](UINT event, WPARAM id) { return TrayCallback{id, static_cast<LPARAM>(event)}; };
+  const struct {
+    UINT newest_version;
+    const char* what;
+    TrayCallback callback;
+    Outcome outcome;
+  } cases[] = {
+      {4, "single click", v4(NIN_SELECT, 1), kOpens},
+      {4, "Enter or Space", v4(NIN_KEYSELECT, 1), kOpens},
+      {4, "double click", v4(WM_LBUTTONDBLCLK, 1), kOpens},
+      {4, "context-menu request", v4(WM_CONTEXTMENU, 1), kMenu},
+      {4, "right button up, before its context-menu request", v4(WM_RBUTTONUP, 1), kIgnored},
+      {4, "left button up", v4(WM_LBUTTONUP, 1), kIgnored},
+      {4, "mouse move", v4(WM_MOUSEMOVE, 1), kIgnored},
+      {4, "another icon", v4(NIN_SELECT, 2), kIgnored},
+      {4, "classic layout", classic(WM_LBUTTONDBLCLK, 1), kIgnored},
+      {3, "double click", classic(WM_LBUTTONDBLCLK, 1), kOpens},
+      {3, "double click, high word set", {1, MAKELPARAM(WM_LBUTTONDBLCLK, 3)}, kOpens},
+      {3, "right click", classic(WM_RBUTTONUP, 1), kMenu},
+      {3, "single click", classic(WM_LBUTTONUP, 1), kIgnored},
+      {3, "right button down", classic(WM_RBUTTONDOWN, 1), kIgnored},
+      {3, "another icon", classic(WM_LBUTTONDBLCLK, 2), kIgnored},
+      {3, "version 4 layout", v4(NIN_SELECT, 1), kIgnored},
+  };
+  const UniqueIcon base = MakeSolidIcon(32, 0xFF1030C0u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("version ") + std::to_string(c.newest_version) + ", " + c.what);
+    FakeNotificationArea shell;
+    shell.SetNewestVersion(c.newest_version);
+    int menus = 0;
+    TrayIcon tray(shell.Notifier(), [&menus]() -> HMENU {
+      ++menus;
+      return nullptr;
+    });
+    std::vector<unsigned int> commands;
+    tray.SetCommandHandler([&](unsigned int id) { commands.push_back(id); });
+    ASSERT_TRUE(tray.Create(GetDesktopWindow(), base.get()));
 
-  EXPECT_FALSE(tray_.HandleCallbackMessage(window, 2, WM_LBUTTONDBLCLK)) << "another icon";
-  EXPECT_FALSE(tray_.HandleCallbackMessage(window, 1, WM_LBUTTONDOWN));
-  EXPECT_FALSE(tray_.HandleCallbackMessage(window, 1, WM_LBUTTONUP));
-  EXPECT_FALSE(tray_.HandleCallbackMessage(window, 1, WM_MOUSEMOVE));
-  EXPECT_FALSE(tray_.HandleCallbackMessage(window, 1, WM_RBUTTONDOWN));
-  EXPECT_THAT(commands, IsEmpty());
+    const bool handled = tray.HandleCallbackMessage(GetDesktopWindow(), c.callback.wparam, c.callback.lparam);
 
-  EXPECT_TRUE(tray_.HandleCallbackMessage(window, 1, MAKELPARAM(WM_LBUTTONDBLCLK, 3)));
-  EXPECT_THAT(commands, ElementsAre(kTrayCommandOpen));
+    EXPECT_EQ(handled, c.outcome != kIgnored);
+    EXPECT_EQ(commands, c.outcome == kOpens ? std::vector<unsigned int>{kTrayCommandOpen}
+                                            : std::vector<unsigned int>{});
+    EXPECT_EQ(menus, c.outcome == kMenu ? 1 : 0);
+  }
 
   FakeNotificationArea shell;
   TrayIcon without_handler(shell.Notifier());
-  EXPECT_TRUE(without_handler.HandleCallbackMessage(window, 1, WM_LBUTTONDBLCLK));
+  ASSERT_TRUE(without_handler.Create(GetDesktopWindow(), base.get()));
+  const TrayCallback click = v4(NIN_SELECT, 1);
+  EXPECT_TRUE(without_handler.HandleCallbackMessage(GetDesktopWindow(), click.wparam, click.lparam));
 }
 
 TEST_F(TrayIconTest, TrayCommandsReachTheHandlerOthersDoNot) {

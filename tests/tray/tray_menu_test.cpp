@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runner/tray/tray_icon.h"
+#include "tests/support/fake_notification_area.h"
 #include "tests/support/wait.h"
 
 namespace talvor::test {
@@ -113,11 +114,12 @@ HWND FindMenuWindowOf(DWORD thread_id) {
   return found;
 }
 
-// Right-clicks the icon, reads the menu while it is shown, then lets `act`
-// (run on a helper thread) do something to the menu window. Whatever `act`
-// does, the menu is then closed so that the test cannot hang.
-std::vector<MenuItem> RightClickAndRead(TrayIcon& tray, HWND owner,
-                                        const std::function<void(HWND)>& act) {
+// Hands the icon the callback `request` (which should open the menu), reads
+// the menu while it is shown, then lets `act` (run on a helper thread) do
+// something to the menu window. Whatever `act` does, the menu is then closed
+// so that the test cannot hang.
+std::vector<MenuItem> OpenAndRead(TrayIcon& tray, HWND owner, TrayCallback request,
+                                  const std::function<void(HWND)>& act) {
   const DWORD ui_thread = GetCurrentThreadId();
   std::atomic<bool> menu_returned{false};
   std::vector<MenuItem> items;
@@ -134,7 +136,7 @@ std::vector<MenuItem> RightClickAndRead(TrayIcon& tray, HWND owner,
       if (WaitUntil([&] { return menu_returned.load(); }, std::chrono::milliseconds(500))) break;
     }
   });
-  EXPECT_TRUE(tray.HandleCallbackMessage(owner, kTrayIconId, WM_RBUTTONUP));
+  EXPECT_TRUE(tray.HandleCallbackMessage(owner, request.wparam, request.lparam));
   menu_returned = true;
   helper.join();
   return items;
@@ -177,14 +179,27 @@ UniqueWindow MakeForegroundWindow() {
   return window;
 }
 
+// The icon shown by a shell that took version 4, its menu asked for as the
+// menu key or Shift+F10 on the icon does: at the icon's place.
 class TrayMenuTest : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_TRUE(tray_.Create(owner_.get(), nullptr)); }
+
+  std::vector<MenuItem> OpenAndRead(const std::function<void(HWND)>& act = [](HWND) {}) {
+    return talvor::test::OpenAndRead(tray_, owner_.get(), MenuRequest(kIconPlace), act);
+  }
+  TrayCallback MenuRequest(POINT anchor) const {
+    return shell_.Callback(owner_.get(), kTrayIconId, WM_CONTEXTMENU, anchor);
+  }
+
+  static constexpr POINT kIconPlace{1250, 1010};
   MenuOwner owner_;
-  TrayIcon tray_{[](DWORD, NOTIFYICONDATAW*) { return TRUE; }};
+  FakeNotificationArea shell_;
+  TrayIcon tray_{shell_.Notifier()};
 };
 
 TEST_F(TrayMenuTest, DisconnectedOffersToConnect) {
-  const auto items = RightClickAndRead(tray_, owner_.get(), [](HWND) {});
+  const auto items = OpenAndRead();
   EXPECT_THAT(items, ElementsAre(Item(40001, kConnect), Separator(), Item(40002, kOpen),
                                  Item(40003, kExit)));
   EXPECT_THAT(owner_.Commands(), IsEmpty()) << "closing the menu chooses nothing";
@@ -192,30 +207,50 @@ TEST_F(TrayMenuTest, DisconnectedOffersToConnect) {
 
 TEST_F(TrayMenuTest, ConnectedWithoutTogglingOffersAGreyedDisconnect) {
   tray_.UpdateStatus(true, false, L"Oslo");
-  const auto items = RightClickAndRead(tray_, owner_.get(), [](HWND) {});
+  const auto items = OpenAndRead();
   EXPECT_THAT(items, ElementsAre(Item(40001, kDisconnect, true), Separator(), Item(40002, kOpen),
                                  Item(40003, kExit)));
 }
 
-// The owner is brought forward first, or the menu would not close when the
-// user clicks elsewhere; the menu opens up and to the left of the cursor, as
-// a menu from the taskbar's corner must; the posted WM_NULL lets it close.
-TEST_F(TrayMenuTest, OpensLeftOfAndAboveTheCursorForTheForegroundedOwner) {
-  const UniqueWindow other = MakeForegroundWindow();
-  ASSERT_EQ(GetForegroundWindow(), other.get());
-  ASSERT_TRUE(SetCursorPos(700, 600));
-  HWND foreground = nullptr;
-  RECT menu_frame{};
-  RightClickAndRead(tray_, owner_.get(), [&](HWND menu_window) {
-    foreground = GetForegroundWindow();
-    GetWindowRect(menu_window, &menu_frame);
-  });
+// The owner is brought forward first, or the menu would take no keys and not
+// close when the user clicks elsewhere; the menu opens up and to the left of
+// the point, as a menu from the taskbar's corner must: the point the shell
+// gives (the click, or the icon's place for the keyboard), or the cursor for
+// a shell without version 4. The posted WM_NULL lets it close.
+TEST(TrayMenu, OpensLeftOfAndAboveThePointForTheForegroundedOwner) {
+  const struct {
+    const char* shell;
+    UINT newest_version;
+    POINT cursor;
+    UINT event;
+  } cases[] = {
+      {"version 4", 4, {100, 100}, WM_CONTEXTMENU},
+      {"classic", 3, {700, 600}, WM_RBUTTONUP},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shell);
+    MenuOwner owner;
+    FakeNotificationArea shell;
+    shell.SetNewestVersion(c.newest_version);
+    TrayIcon tray(shell.Notifier());
+    ASSERT_TRUE(tray.Create(owner.get(), nullptr));
+    const UniqueWindow other = MakeForegroundWindow();
+    ASSERT_EQ(GetForegroundWindow(), other.get());
+    ASSERT_TRUE(SetCursorPos(c.cursor.x, c.cursor.y));
+    HWND foreground = nullptr;
+    RECT menu_frame{};
+    OpenAndRead(tray, owner.get(), shell.Callback(owner.get(), kTrayIconId, c.event, {700, 600}),
+                [&](HWND menu_window) {
+                  foreground = GetForegroundWindow();
+                  GetWindowRect(menu_window, &menu_frame);
+                });
 
-  EXPECT_EQ(foreground, owner_.get());
-  EXPECT_EQ(menu_frame.right, 700);
-  EXPECT_EQ(menu_frame.bottom, 600);
-  EXPECT_GT(menu_frame.right - menu_frame.left, 0);
-  EXPECT_TRUE(TakeQueuedNull(owner_.get()));
+    EXPECT_EQ(foreground, owner.get());
+    EXPECT_EQ(menu_frame.right, 700);
+    EXPECT_EQ(menu_frame.bottom, 600);
+    EXPECT_GT(menu_frame.right - menu_frame.left, 0);
+    EXPECT_TRUE(TakeQueuedNull(owner.get()));
+  }
 }
 
 TEST(TrayMenu, WithoutAMenuTheRightClickIsStillHandled) {
@@ -232,7 +267,7 @@ TEST(TrayMenu, WithoutAMenuTheRightClickIsStillHandled) {
 }
 
 TEST_F(TrayMenuTest, ChosenItemArrivesAsACommandToTheOwner) {
-  RightClickAndRead(tray_, owner_.get(), [](HWND menu) {
+  OpenAndRead([](HWND menu) {
     PressArrow(menu, VK_UP);
     PressEnter(menu);
   });
@@ -243,7 +278,7 @@ TEST_F(TrayMenuTest, ChosenItemArrivesAsACommandToTheOwner) {
 TEST_F(TrayMenuTest, GreyedToggleCannotBeChosen) {
   tray_.UpdateStatus(false, false, L"");
   bool toggle_highlighted = false;
-  RightClickAndRead(tray_, owner_.get(), [&](HWND menu_window) {
+  OpenAndRead([&](HWND menu_window) {
     PressArrow(menu_window, VK_DOWN);
     const auto menu = reinterpret_cast<HMENU>(SendMessageW(menu_window, MN_GETHMENU, 0, 0));
     toggle_highlighted = WaitUntil(
@@ -252,6 +287,16 @@ TEST_F(TrayMenuTest, GreyedToggleCannotBeChosen) {
     PressEnter(menu_window);
   });
   EXPECT_TRUE(toggle_highlighted);
+  EXPECT_THAT(owner_.Commands(), IsEmpty());
+}
+
+TEST_F(TrayMenuTest, EscapeClosesTheMenuChoosingNothing) {
+  bool closed_by_escape = false;
+  OpenAndRead([&](HWND menu_window) {
+    PostMessageW(menu_window, WM_KEYDOWN, VK_ESCAPE, 0);
+    closed_by_escape = WaitUntil([&] { return !IsWindowVisible(menu_window); }, std::chrono::seconds(5));
+  });
+  EXPECT_TRUE(closed_by_escape);
   EXPECT_THAT(owner_.Commands(), IsEmpty());
 }
 
