@@ -1,36 +1,60 @@
 #include "runner/deep_link_handoff.h"
 
+#include <algorithm>
+
 #include "runner/plugin_libraries.h"
 #include "runner/process_user.h"
 #include "runner/url_scheme.h"
 
 namespace {
 
-// A minimised window is restored, a maximised one stays maximised, anything
-// else (a failed placement query too) is shown normally.
-int RestoreCommandFor(UINT show_state) {
-  if (show_state == SW_SHOWMINIMIZED) return SW_RESTORE;
-  if (show_state == SW_SHOWMAXIMIZED) return SW_SHOWMAXIMIZED;
-  return SW_SHOWNORMAL;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+enum class StartKind { kLink, kPlain, kOther };
+
+StartKind KindOf(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return StartKind::kPlain;
+  return IsDeepLinkInvocation(arguments) ? StartKind::kLink : StartKind::kOther;
 }
 
-HWND FindRunningMainWindow(const HandOffOptions& options) {
-  HWND running = FindWindowW(kMainWindowClassName, kMainWindowTitle);
-  if (running == nullptr || !options.counts_as_ours || !options.counts_as_ours(running)) {
-    return nullptr;
+// The first of the top-level windows with that class and title that counts
+// as ours: a window of someone else's made to look like ours must not hide
+// the real one.
+HWND FindWindowOfOurs(const wchar_t* class_name, const wchar_t* title,
+                      const std::function<bool(HWND)>& counts_as_ours) {
+  if (!counts_as_ours) return nullptr;
+  for (HWND window = FindWindowExW(nullptr, nullptr, class_name, title); window != nullptr;
+       window = FindWindowExW(nullptr, window, class_name, title)) {
+    if (counts_as_ours(window)) return window;
   }
-  return running;
+  return nullptr;
 }
 
-void DeliverLinkTo(HWND running) {
-  SendAppLink(running);
+HWND FindStartupBox(const std::function<bool(HWND)>& counts_as_ours) {
+  constexpr wchar_t kDialogClass[] = L"#32770";
+  for (const wchar_t* caption : {L"Talvor VPN - Warning", L"Talvor VPN - Error"}) {
+    if (HWND box = FindWindowOfOurs(kDialogClass, caption, counts_as_ours)) return box;
+  }
+  return nullptr;
+}
 
-  WINDOWPLACEMENT placement = {};
-  placement.length = sizeof(WINDOWPLACEMENT);
-  GetWindowPlacement(running, &placement);
-  ShowWindow(running, RestoreCommandFor(placement.showCmd));
-  SetWindowPos(running, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW);
-  SetForegroundWindow(running);
+// Waits until the instance that is starting up owns its window or has ended
+// (the marker is then ours), at most the options' bound. A start without
+// arguments stops waiting as soon as that instance shows a start-up box: it
+// returns the box.
+HWND WaitForStartingInstance(StartupMarker& startup, const HandOffOptions& options,
+                             bool look_for_box) {
+  const steady_clock::time_point deadline = steady_clock::now() + options.startup_wait;
+  while (startup.exists() && !startup.owned()) {
+    if (look_for_box && options.find_startup_box) {
+      if (HWND box = options.find_startup_box()) return box;
+    }
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - steady_clock::now());
+    if (left <= milliseconds(0)) break;
+    startup.WaitForOwnership(std::min(left, milliseconds(100)));
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -38,17 +62,32 @@ void DeliverLinkTo(HWND running) {
 HandOffOptions HandOffOptions::System() {
   HandOffOptions options;
   options.counts_as_ours = WindowCountsAsOurs;
+  options.find_startup_box = [] { return FindStartupBox(WindowCountsAsOurs); };
   return options;
 }
 
-bool HandOffDeepLinkToRunningInstance(const std::vector<std::string>& arguments,
-                                      StartupMarker& startup, const HandOffOptions& options) {
-  if (!IsDeepLinkInvocation(arguments)) return false;
+void AskToComeForward(HWND running) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(running, &process_id);
+  if (process_id != 0) AllowSetForegroundWindow(process_id);
+  PostMessageW(running, ActivateMainWindowMessage(), 0, 0);
+}
+
+bool HandOffToRunningInstance(const std::vector<std::string>& arguments, StartupMarker& startup,
+                              const HandOffOptions& options) {
+  const StartKind kind = KindOf(arguments);
+  if (kind == StartKind::kOther) return false;
   // Another instance is starting up: its window may exist before it takes
   // links. It lets go of the marker once it does, or when it ends without.
-  if (!startup.owned()) startup.WaitForOwnership(options.startup_wait);
-  const HWND running = FindRunningMainWindow(options);
+  if (!startup.owned()) {
+    if (HWND box = WaitForStartingInstance(startup, options, kind == StartKind::kPlain)) {
+      SetForegroundWindow(box);
+      return true;
+    }
+  }
+  const HWND running = FindWindowOfOurs(kMainWindowClassName, kMainWindowTitle, options.counts_as_ours);
   if (running == nullptr) return false;
-  DeliverLinkTo(running);
+  if (kind == StartKind::kLink) SendAppLink(running);
+  AskToComeForward(running);
   return true;
 }

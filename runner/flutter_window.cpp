@@ -51,6 +51,9 @@ FlutterWindow::~FlutterWindow() { Teardown(); }
 
 bool FlutterWindow::OnWindowCreated() {
   if (!Win32Window::OnWindowCreated()) return false;
+  // A second start of a non-elevated process may ask an elevated window to
+  // come forward: the system would drop its message otherwise.
+  ChangeWindowMessageFilterEx(NativeHandle(), activate_message_, MSGFLT_ALLOW, nullptr);
 
   const RECT frame = ClientBounds();
   view_controller_ = std::make_unique<flutter::FlutterViewController>(
@@ -116,6 +119,10 @@ LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam, L
     if (result) return *result;
   }
 
+  if (message == activate_message_) {
+    ActivateMainWindow();
+    return 0;
+  }
   switch (message) {
     case WM_SIZE:
       if (wparam == SIZE_MINIMIZED && tray_icon_.IsInNotificationArea()) return HandleMinimize();

@@ -14,6 +14,7 @@
 #include "embedding/plugin_registry.h"
 #include "runner/elevation/pending_tun_launch.h"
 #include "runner/elevation/tun_relaunch.h"
+#include "runner/main_window_identity.h"
 #include "runner/tray/tray_icon.h"
 #include "runner/win32_window.h"
 
@@ -81,6 +82,8 @@ class FlutterWindow : public Win32Window {
   PendingTunLaunch pending_tun_launch_;
   ElevatedLaunchCalls launch_calls_ = ElevatedLaunchCalls::System();
   bool process_elevated_ = false;
+  // Sent by a second start of the program (ActivateMainWindowMessage).
+  UINT activate_message_ = ActivateMainWindowMessage();
 };
 
 // Registers the plugin libraries with the engine, in their fixed order. An

@@ -92,7 +92,7 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   RestrictLibrarySearchToSystemFolder();
   StartupMarker startup = StartupMarker::Claim();
   const std::vector<std::string> arguments = ReadCommandLineArguments();
-  if (HandOffDeepLinkToRunningInstance(arguments, startup)) return EXIT_SUCCESS;
+  if (HandOffToRunningInstance(arguments, startup)) return EXIT_SUCCESS;
 
   const std::wstring directory = ExecutableDirectory();
   // The scheme is checked, and written where it differs, while the console

@@ -31,6 +31,8 @@ class StartupMarker {
   ~StartupMarker() { Release(); }
 
   bool owned() const { return owned_; }
+  // Whether there is a mark at all (owned or not) to wait on.
+  bool exists() const { return static_cast<bool>(mutex_); }
 
   // Waits until the instance that owns the mark has finished starting up or
   // has ended, and takes the mark over; false on timeout or when there is no

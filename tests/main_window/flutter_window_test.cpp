@@ -190,6 +190,22 @@ TEST_F(MainWindowTest, MinimiseHidesToTheTrayOnceAndActivationBringsTheWindowBac
   EXPECT_FALSE(IsWindowVisible(Handle())) << "hidden again once activated";
 }
 
+// A second start of the program asks the running window to come forward by
+// a message of its own; the window comes back from the tray as "Открыть"
+// brings it.
+TEST_F(MainWindowTest, ASecondStartsMessageBringsTheWindowBackFromTheTray) {
+  ASSERT_TRUE(OpenWindow());
+  engine_.RenderFrame();
+  ShowWindow(Handle(), SW_MINIMIZE);
+  ASSERT_TRUE(window_->IsHiddenToTray());
+
+  EXPECT_EQ(SendMessageW(Handle(), RegisterWindowMessageW(L"TalvorVPN.ActivateMainWindow"), 0, 0), 0);
+  EXPECT_FALSE(window_->IsHiddenToTray());
+  EXPECT_TRUE(IsWindowVisible(Handle()));
+  EXPECT_FALSE(IsIconic(Handle()));
+  EXPECT_EQ(GetForegroundWindow(), Handle());
+}
+
 // Hiding is only to an icon that is in the notification area; the shell's
 // restart brings the icon back.
 TEST_F(MainWindowTest, WithoutItsTrayIconTheWindowMinimisesToTheTaskbar) {

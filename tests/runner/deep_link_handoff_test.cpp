@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -63,7 +64,7 @@ class HandOffTest : public testing::Test {
 
   bool HandOff(const std::vector<std::string>& arguments, const HandOffOptions& options = Options()) {
     StartupMarker marker = StartupMarker::Claim(marker_name_);
-    return HandOffDeepLinkToRunningInstance(arguments, marker, options);
+    return HandOffToRunningInstance(arguments, marker, options);
   }
 
   std::wstring marker_name_ = TestMarkerName();
@@ -77,26 +78,47 @@ TEST_F(HandOffTest, DeliversALinkToAMinimisedHiddenInstanceAndRestoresIt) {
 
   EXPECT_TRUE(HandOff({"talvor://x"}));
   EXPECT_EQ(LinksSentTo(), std::vector<HWND>{running.get()});
+  // The window comes forward itself, asked by its message.
   EXPECT_TRUE(talvor::test::WaitUntil(
       [&] { return IsWindowVisible(running.get()) && !IsIconic(running.get()); }));
+  EXPECT_EQ(running.activations(), 1);
 }
 
-TEST_F(HandOffTest, KeepsAMaximisedInstanceMaximised) {
+// A second start of the program (a double click on the shortcut while the
+// window hides in the tray) brings the running window forward instead of
+// opening a second copy.
+TEST_F(HandOffTest, AStartWithoutArgumentsAsksTheRunningInstanceToComeForward) {
   RunningInstanceWindow running;
-  ShowWindow(running.get(), SW_SHOWMAXIMIZED);
-  EXPECT_TRUE(HandOff({"talvor://connect"}));
-  EXPECT_TRUE(IsZoomed(running.get()));
+  ShowWindow(running.get(), SW_HIDE);
+  EXPECT_TRUE(HandOff({}));
+  EXPECT_TRUE(LinksSentTo().empty());
+  EXPECT_TRUE(talvor::test::WaitUntil([&] { return running.activations() == 1; }));
   EXPECT_TRUE(IsWindowVisible(running.get()));
 }
 
-TEST_F(HandOffTest, OnlyASingleLinkArgumentIsHandedOff) {
+TEST_F(HandOffTest, StartsWithOtherArgumentsAreNoHandOff) {
   RunningInstanceWindow running;
   ShowWindow(running.get(), SW_SHOWMINIMIZED);
-  EXPECT_FALSE(HandOff({}));
   EXPECT_FALSE(HandOff({"talvor://x", "talvor://y"}));
   EXPECT_FALSE(HandOff({"C:\\file.txt"}));
+  EXPECT_FALSE(HandOff({"--talvor-pending-tun-launch=C:\\t\\tlp1.tmp"}));
+  EXPECT_FALSE(talvor::test::WaitUntil([&] { return running.activations() > 0; }, 200ms));
   EXPECT_TRUE(LinksSentTo().empty());
   EXPECT_TRUE(IsIconic(running.get()));
+}
+
+// A window of the right class and title that is not ours, above ours in the
+// z-order, must not hide ours.
+TEST_F(HandOffTest, AWindowThatIsNotOursDoesNotHideOurs) {
+  RunningInstanceWindow ours;
+  RunningInstanceWindow squatter;
+  ASSERT_EQ(FindWindowW(kMainWindowClassName, kMainWindowTitle), squatter.get());
+  HandOffOptions options = Options();
+  options.counts_as_ours = [&](HWND window) { return window == ours.get(); };
+  EXPECT_TRUE(HandOff({"talvor://x"}, options));
+  EXPECT_EQ(LinksSentTo(), std::vector<HWND>{ours.get()});
+  EXPECT_TRUE(talvor::test::WaitUntil([&] { return ours.activations() == 1; }));
+  EXPECT_EQ(squatter.activations(), 0);
 }
 
 TEST_F(HandOffTest, WithoutARunningInstanceTheStartGoesOn) {
@@ -190,7 +212,9 @@ class StartingInstanceTest : public HandOffTest {
       StartupMarker marker = StartupMarker::Claim(marker_name_);
       marker_owned_at_claim_ = marker.owned();
       const auto start = std::chrono::steady_clock::now();
-      handed_off_ = HandOffDeepLinkToRunningInstance(arguments, marker, Options(startup_wait));
+      HandOffOptions options = Options(startup_wait);
+      if (find_startup_box_) options.find_startup_box = find_startup_box_;
+      handed_off_ = HandOffToRunningInstance(arguments, marker, options);
       took_ = std::chrono::steady_clock::now() - start;
       owns_after_ = marker.owned();
       done_ = true;
@@ -204,6 +228,7 @@ class StartingInstanceTest : public HandOffTest {
     return finished;
   }
 
+  std::function<HWND()> find_startup_box_;
   StartupMarker starting_;
   std::thread link_start_;
   std::atomic<bool> done_{false};
@@ -239,23 +264,58 @@ TEST_F(StartingInstanceTest, AnInstanceEndingWithoutAWindowLetsTheLinkStartGoOn)
   EXPECT_TRUE(LinksSentTo().empty());
 }
 
-TEST_F(StartingInstanceTest, AnInstanceThatNeverShowsAWindowIsWaitedForBoundedly) {
+TEST_F(StartingInstanceTest, AnInstanceThatNeverShowsAWindowIsWaitedForTheBoundGiven) {
   StartLinkStart({"talvor://second"}, 500ms);
   ASSERT_TRUE(WaitForLinkStart());
   EXPECT_FALSE(handed_off_);
   EXPECT_GE(took_, 500ms);
+  EXPECT_LT(took_, 5s) << "the bound given was not the one kept";
   EXPECT_TRUE(LinksSentTo().empty());
 }
 
-TEST_F(StartingInstanceTest, StartsWithoutALinkNeverWait) {
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{}, std::vector<std::string>{"talvor://a", "talvor://b"}}) {
-    done_ = false;
-    StartLinkStart(arguments, 20s);
-    ASSERT_TRUE(WaitForLinkStart());
-    EXPECT_FALSE(handed_off_);
-    EXPECT_LT(took_, 10s);
-  }
+// A double click twice: the second start waits for the first as a link
+// start does, then brings its window forward.
+TEST_F(StartingInstanceTest, AStartWithoutArgumentsWaitsForTheWindowAndBringsItForward) {
+  RunningInstanceWindow window;
+  StartLinkStart({}, 10s);
+  EXPECT_FALSE(talvor::test::WaitUntil([&] { return done_.load(); }, 300ms));
+  starting_.Release();
+  ASSERT_TRUE(WaitForLinkStart());
+  EXPECT_TRUE(handed_off_);
+  EXPECT_TRUE(LinksSentTo().empty());
+  EXPECT_TRUE(talvor::test::WaitUntil([&] { return window.activations() == 1; }));
+}
+
+// The first start shows a start-up box (the tunnel driver missing) and holds
+// the marker until it is answered: a second start without arguments brings
+// that box forward and ends, rather than open a second copy behind it. A
+// link start keeps waiting: its link must reach a window.
+TEST_F(StartingInstanceTest, AStartWithoutArgumentsBringsTheStartingInstancesBoxForward) {
+  const talvor::UniqueWindow box(CreateWindowExW(0, L"STATIC", L"Talvor VPN - Warning", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                                 100, 100, 300, 150, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+  ASSERT_TRUE(box);
+  std::atomic<bool> box_up{false};
+  find_startup_box_ = [&] { return box_up ? box.get() : nullptr; };
+  StartLinkStart({}, 20s);
+  EXPECT_FALSE(talvor::test::WaitUntil([&] { return done_.load(); }, 300ms));
+  box_up = true;
+  ASSERT_TRUE(WaitForLinkStart());
+  EXPECT_TRUE(handed_off_);
+  EXPECT_LT(took_, 5s);
+  EXPECT_EQ(GetForegroundWindow(), box.get());
+
+  done_ = false;
+  StartLinkStart({"talvor://x"}, 500ms);
+  ASSERT_TRUE(WaitForLinkStart());
+  EXPECT_GE(took_, 500ms) << "a link start does not stop at the box";
+  EXPECT_FALSE(handed_off_);
+}
+
+TEST_F(StartingInstanceTest, StartsWithOtherArgumentsNeverWait) {
+  StartLinkStart({"talvor://a", "talvor://b"}, 20s);
+  ASSERT_TRUE(WaitForLinkStart());
+  EXPECT_FALSE(handed_off_);
+  EXPECT_LT(took_, 10s);
 }
 
 // Whoever made an object of the marker's name first, with rights that shut

@@ -1,6 +1,6 @@
-// A burst of links with no instance running, as a browser opening two links
-// at once makes it: one instance starts, the other start hands its link to
-// that instance's window once it takes links.
+// Bursts of starts, and starts while the program runs: one instance starts,
+// and every other start without arguments or with one link hands over to
+// that instance's window once it takes links. One copy a user.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -71,6 +71,67 @@ TEST_F(LinkBurstScenario, TwoLinkStartsTogetherEndInOneWindowThatGotBothLinks) {
   EXPECT_EQ(MainWindowsOf({first->id(), second->id()}), 1u);
   EXPECT_FALSE(app.WaitForNewProcess(std::chrono::milliseconds(0))) << "a second engine started";
 
+  ShownProgram program(std::move(*first));
+  program.window = FindMainWindow(program.id());
+  program.tray_icon = tray.WaitForNewIcon();
+  PostMessageW(program.window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, program);
+}
+
+// The program hides in the tray; the user double-clicks its shortcut, twice
+// at once even: both starts end with 0 and the one window comes back.
+using SecondStartScenario = InstallationCopyTest;
+
+TEST_F(SecondStartScenario, StartsWithoutArgumentsBringTheWindowBackFromTheTrayAndEnd) {
+  AppConnection app;
+  std::optional<ShownProgram> program = StartShown(app, Installation());
+  ASSERT_TRUE(program);
+  PostMessageW(program->window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(program->window); })) << "not hidden to the tray";
+  const ForegroundBystander bystander;
+  ASSERT_TRUE(bystander.TookForeground());
+
+  std::optional<ChildProcess> second = StartProgram(Installation());
+  std::optional<ChildProcess> third = StartProgram(Installation());
+  ASSERT_TRUE(second && third);
+  EXPECT_EQ(second->WaitForExit(std::chrono::seconds(10)), 0u);
+  EXPECT_EQ(third->WaitForExit(std::chrono::seconds(10)), 0u);
+
+  EXPECT_TRUE(WaitUntil([&] {
+    const WindowState state = ReadWindowState(program->window);
+    return state.visible && !state.minimised && state.foreground;
+  })) << "the window did not come back to the foreground";
+  EXPECT_EQ(MainWindowsOf({program->id(), second->id(), third->id()}), 1u);
+  EXPECT_FALSE(app.WaitForNewProcess(std::chrono::milliseconds(0))) << "a second engine started";
+  EXPECT_EQ(second->StandardError() + third->StandardError(), "");
+
+  PostMessageW(program->window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, *program);
+}
+
+// The first start shows the tunnel driver warning and has no window yet: a
+// second start brings that box forward and ends, instead of a second copy
+// with a second box behind it.
+TEST_F(SecondStartScenario, AStartWhileTheFirstShowsItsWarningBringsTheBoxForwardAndEnds) {
+  fs::remove(Installation() / "wintun.dll");
+  AppConnection app;
+  std::optional<ChildProcess> first = StartProgram(Installation());
+  ASSERT_TRUE(first);
+  const std::optional<ShownMessageBox> warning = WaitForMessageBox(first->id());
+  ASSERT_TRUE(warning);
+  ASSERT_EQ(warning->caption, kWarningCaption);
+  const ForegroundBystander bystander;
+  ASSERT_TRUE(bystander.TookForeground());
+
+  std::optional<ChildProcess> second = StartProgram(Installation());
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->WaitForExit(std::chrono::seconds(5)), 0u) << "it waited for the box to be answered";
+  EXPECT_TRUE(ReadWindowState(warning->window).foreground) << "the box was not brought forward";
+
+  const TrayIconWatch tray;
+  ASSERT_TRUE(AnswerMessageBox(warning->window));
+  ASSERT_TRUE(app.WaitForEvent(AppEventKind::kFirstFrame, first->id()));
+  EXPECT_EQ(MainWindowsOf({first->id(), second->id()}), 1u);
   ShownProgram program(std::move(*first));
   program.window = FindMainWindow(program.id());
   program.tray_icon = tray.WaitForNewIcon();

@@ -116,7 +116,7 @@ TEST_F(HandOffScenario, OneLinkIsHandedToTheRunningInstanceWhichComesForward) {
   EXPECT_EQ(program->StandardError(), "");
 }
 
-// Anything but one link argument is a normal start, even with an instance
+// Any argument but one link is a normal start, even with an instance
 // running.
 class NoHandOffScenario : public HandOffScenario,
                           public testing::WithParamInterface<std::vector<std::wstring>> {};
@@ -139,9 +139,9 @@ TEST_P(NoHandOffScenario, StartsNormallyAndLeavesTheRunningInstanceAlone) {
 
 INSTANTIATE_TEST_SUITE_P(Arguments, NoHandOffScenario,
                          testing::Values(std::vector<std::wstring>{L"talvor://x", L"talvor://y"},
-                                         std::vector<std::wstring>{}),
+                                         std::vector<std::wstring>{L"--minimised"}),
                          [](const testing::TestParamInfo<std::vector<std::wstring>>& info) {
-                           return info.param.empty() ? "NoArgument" : "TwoArguments";
+                           return info.param.size() == 2 ? "TwoLinks" : "AnOrdinaryArgument";
                          });
 
 }  // namespace

@@ -26,6 +26,14 @@ LRESULT CALLBACK RunningInstanceWindow::Procedure(HWND window, UINT message, WPA
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
   }
   auto* self = reinterpret_cast<RunningInstanceWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  static const UINT activate = RegisterWindowMessageW(L"TalvorVPN.ActivateMainWindow");
+  if (message == activate && self != nullptr) {
+    ++self->activations_;
+    ShowWindow(window, SW_SHOW);
+    ShowWindow(window, SW_RESTORE);
+    SetForegroundWindow(window);
+    return 0;
+  }
   if (message == WM_COPYDATA && self != nullptr) {
     const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
     if (standins::IsAppLinkCopyData(data)) {
