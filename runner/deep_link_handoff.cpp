@@ -50,7 +50,8 @@ HWND WaitForStartingInstance(StartupMarker& startup, const HandOffOptions& optio
     if (look_for_box && options.find_startup_box) {
       if (HWND box = options.find_startup_box()) return box;
     }
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - steady_clock::now());
+    // Rounded up, so that the whole bound is waited.
+    const auto left = std::chrono::ceil<milliseconds>(deadline - steady_clock::now());
     if (left <= milliseconds(0)) break;
     startup.WaitForOwnership(std::min(left, milliseconds(100)));
   }
