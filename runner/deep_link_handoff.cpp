@@ -1,5 +1,6 @@
 #include "runner/deep_link_handoff.h"
 
+#include "runner/log/log.h"
 #include "runner/plugin_libraries.h"
 #include "runner/process_user.h"
 #include "runner/url_scheme.h"
@@ -30,7 +31,11 @@ void DeliverLinkTo(HWND running) {
   GetWindowPlacement(running, &placement);
   ShowWindow(running, RestoreCommandFor(placement.showCmd));
   SetWindowPos(running, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW);
-  SetForegroundWindow(running);
+  const bool forward = SetForegroundWindow(running) != FALSE;
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(running, &process_id);
+  talvor::log::Info("handoff", "link handed to process " + std::to_string(process_id) +
+                                   (forward ? ", brought forward" : ", not brought forward"));
 }
 
 }  // namespace
@@ -48,6 +53,8 @@ bool HandOffDeepLinkToRunningInstance(const std::vector<std::string>& arguments,
   // links. It lets go of the marker once it does, or when it ends without.
   if (!startup.owned()) startup.WaitForOwnership(options.startup_wait);
   const HWND running = FindRunningMainWindow(options);
+  talvor::log::Info("handoff", talvor::log::DescribeLink(arguments.front()) +
+                                   (running ? ": handing over" : ": no running instance, starting one"));
   if (running == nullptr) return false;
   DeliverLinkTo(running);
   return true;

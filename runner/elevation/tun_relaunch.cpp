@@ -5,6 +5,7 @@
 
 #include "runner/elevation/pending_tun_launch.h"
 #include "runner/elevation/windows_error.h"
+#include "runner/log/log.h"
 #include "runner/utils.h"
 #include "runner/win32_handles.h"
 
@@ -57,12 +58,14 @@ bool RelaunchElevatedWithPayload(HWND window, const std::string& payload,
   std::string write_message;
   const std::wstring file_path = WritePendingTunLaunchFile(payload, &write_message);
   if (file_path.empty()) {
+    talvor::log::Error("relaunch", "failed: launch file not written: " + write_message);
     return fail(write_message.empty() ? std::string(kPrepareFailedMessage) : write_message);
   }
 
   std::wstring executable_path;
   if (!calls.query_executable_path(&executable_path)) {
     const DWORD code = GetLastError();
+    talvor::log::Error("relaunch", "failed: no executable path, " + talvor::log::DescribeError(code));
     DeleteIgnoringErrors(file_path);
     return fail(FailureText(code));
   }
@@ -82,11 +85,15 @@ bool RelaunchElevatedWithPayload(HWND window, const std::string& payload,
   if (!calls.shell_execute(&info)) {
     const DWORD code = GetLastError();
     if (code == ERROR_CANCELLED && cancelled != nullptr) *cancelled = true;
+    talvor::log::Write(code == ERROR_CANCELLED ? talvor::log::Level::kInfo : talvor::log::Level::kError,
+                       "relaunch", code == ERROR_CANCELLED ? std::string("cancelled by the user")
+                                                           : "failed: " + talvor::log::DescribeError(code));
     DeleteIgnoringErrors(file_path);
     return fail(FailureText(code));
   }
   // The new instance runs on its own; nothing waits for it.
   talvor::UniqueKernelHandle started(info.hProcess);
+  talvor::log::Info("relaunch", "started, process " + std::to_string(GetProcessId(info.hProcess)));
   if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
   return true;
 }
