@@ -60,13 +60,8 @@ class ProcessLog {
     if (!files_ || stopped_.load()) return;
     SYSTEMTIME utc = {};
     GetSystemTime(&utc);
-#ifdef TALVOR_LOG_WITH_SPDLOG
-    const std::string line =
-        FormatLineWithSpdlog(utc, writer_, level, area, HideProfile(message, profile_paths_));
-#else
     const std::string line =
         FormatLine(utc, writer_, level, area, HideProfile(message, profile_paths_));
-#endif
     if (!files_->Append(line)) stopped_.store(true);
   }
 

@@ -47,12 +47,6 @@ std::string HideProfile(std::string_view text, const std::vector<std::string>& p
 std::string FormatLine(const SYSTEMTIME& utc, const Writer& writer, Level level,
                        std::string_view area, std::string_view message);
 
-#ifdef TALVOR_LOG_WITH_SPDLOG
-// The same through spdlog's pattern formatter (trial, for measurement).
-std::string FormatLineWithSpdlog(const SYSTEMTIME& utc, const Writer& writer, Level level,
-                                 std::string_view area, std::string_view message);
-#endif
-
 }  // namespace talvor::log
 
 #endif  // TALVOR_RUNNER_LOG_LOG_LINE_H_
