@@ -156,5 +156,39 @@ TEST_F(LogScenario, ALogFolderThatIsAFileChangesNothingTheUserSees) {
   EXPECT_EQ(ReadFileBytes(logs), "not a folder");
 }
 
+// The tray menu's last item shows the log folder in the system's Explorer,
+// started by the program itself.
+TEST_F(LogScenario, TheTrayMenusLastItemShowsTheLogFolderInExplorer) {
+  AppConnection app;
+  std::optional<ShownProgram> program = StartShown(app, Installation());
+  ASSERT_TRUE(program);
+  HWND menu = OpenTrayMenu(*program);
+  ASSERT_NE(menu, nullptr);
+  ASSERT_TRUE(ChooseLastMenuItem(*program, menu));
+
+  DWORD explorer = 0;
+  EXPECT_TRUE(WaitUntil([&] {
+    for (const ProcessEntry& entry : ProcessesNamed(L"explorer.exe")) {
+      if (entry.parent_id == program->id()) explorer = entry.id;
+    }
+    return explorer != 0;
+  }));
+  if (explorer != 0) {
+    const UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, explorer));
+    wchar_t image[MAX_PATH] = {};
+    DWORD length = MAX_PATH;
+    ASSERT_TRUE(process && QueryFullProcessImageNameW(process.get(), 0, image, &length));
+    // Wine runs C:\windows\explorer.exe as its copy in system32.
+    const std::string started = Lower(Utf8(std::wstring(image, length)));
+    EXPECT_TRUE(started == "c:\\windows\\explorer.exe" || started == "c:\\windows\\system32\\explorer.exe")
+        << started;
+    EXPECT_TRUE(EndProcessById(explorer, std::chrono::milliseconds(0)));
+  }
+  EXPECT_TRUE(AnyLineHas(LogLinesOf(Lines(), program->id()),
+                         " INFO tray: log folder shown by explorer.exe, process " + std::to_string(explorer)));
+  PostMessageW(program->window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, *program);
+}
+
 }  // namespace
 }  // namespace talvor::test

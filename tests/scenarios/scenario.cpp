@@ -102,6 +102,8 @@ HWND OpenTrayMenu(const ShownProgram& program) {
 
 bool ChooseFirstMenuItem(const ShownProgram& program, HWND menu) { return ChooseWith(program, menu, VK_DOWN); }
 
+bool ChooseLastMenuItem(const ShownProgram& program, HWND menu) { return ChooseWith(program, menu, VK_UP); }
+
 bool ChooseExitMenuItem(const ShownProgram& program, HWND menu) { return ChooseWith(program, menu, VK_UP, 2); }
 
 ForegroundBystander::ForegroundBystander()
