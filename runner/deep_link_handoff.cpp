@@ -1,7 +1,9 @@
 #include "runner/deep_link_handoff.h"
 
 #include <algorithm>
+#include <string>
 
+#include "runner/log/log.h"
 #include "runner/plugin_libraries.h"
 #include "runner/process_user.h"
 #include "runner/url_scheme.h"
@@ -71,7 +73,9 @@ void AskToComeForward(HWND running) {
   DWORD process_id = 0;
   GetWindowThreadProcessId(running, &process_id);
   if (process_id != 0) AllowSetForegroundWindow(process_id);
-  PostMessageW(running, ActivateMainWindowMessage(), 0, 0);
+  const bool asked = PostMessageW(running, ActivateMainWindowMessage(), 0, 0) != FALSE;
+  talvor::log::Info("handoff", "process " + std::to_string(process_id) +
+                                   (asked ? " asked to come forward" : " could not be asked to come forward"));
 }
 
 bool HandOffToRunningInstance(const std::vector<std::string>& arguments, StartupMarker& startup,
@@ -82,11 +86,15 @@ bool HandOffToRunningInstance(const std::vector<std::string>& arguments, Startup
   // links. It lets go of the marker once it does, or when it ends without.
   if (!startup.owned()) {
     if (HWND box = WaitForStartingInstance(startup, options, kind == StartKind::kPlain)) {
+      talvor::log::Info("handoff", "another instance is showing its start-up box: brought forward");
       SetForegroundWindow(box);
       return true;
     }
   }
   const HWND running = FindWindowOfOurs(kMainWindowClassName, kMainWindowTitle, options.counts_as_ours);
+  const std::string what =
+      kind == StartKind::kLink ? talvor::log::DescribeLink(arguments.front()) : std::string("a start without arguments");
+  talvor::log::Info("handoff", what + (running ? ": handing over" : ": no running instance, starting one"));
   if (running == nullptr) return false;
   if (kind == StartKind::kLink) SendAppLink(running);
   AskToComeForward(running);

@@ -7,6 +7,7 @@
 #include "runner/elevation/process_elevation.h"
 #include "runner/elevation/runtime_channel.h"
 #include "runner/elevation/tun_relaunch.h"
+#include "runner/log/log.h"
 #include "runner/plugin_libraries.h"
 #include "runner/resources/resource.h"
 #include "runner/tray/tray_channel.h"
@@ -58,7 +59,11 @@ bool FlutterWindow::OnWindowCreated() {
   const RECT frame = ClientBounds();
   view_controller_ = std::make_unique<flutter::FlutterViewController>(
       frame.right - frame.left, frame.bottom - frame.top, flutter_project_);
-  if (view_controller_->engine() == nullptr || view_controller_->view() == nullptr) return false;
+  if (view_controller_->engine() == nullptr || view_controller_->view() == nullptr) {
+    talvor::log::Error("engine", "not started: no engine or no view");
+    return false;
+  }
+  talvor::log::Info("engine", "started");
 
   flutter::FlutterEngine* engine = view_controller_->engine();
   RegisterPluginLibraries(engine, process_elevated_);
@@ -162,6 +167,7 @@ void FlutterWindow::ReturnToTaskbarIfTrayIconLost() {
     return;
   }
   hidden_to_tray_ = false;
+  talvor::log::Warning("tray", "icon lost with the taskbar: window back on the taskbar, minimised");
   ShowWindow(window, SW_SHOWMINNOACTIVE);
 }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "runner/log/log.h"
+
 namespace {
 
 constexpr wchar_t kErrorCaptionWide[] = L"Talvor VPN - Error";
@@ -28,22 +30,32 @@ talvor::UniqueModule LoadCoreLibrary(const std::wstring& path) {
   talvor::UniqueModule library(LoadLibraryExW(
       path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!library) {
+    talvor::log::Error("install", "talvor.dll not loaded: " + talvor::log::DescribeError(GetLastError()));
+    talvor::log::Box(talvor::log::Level::kError, kErrorCaptionWide, kCoreLoadFailedText);
     MessageBoxW(nullptr, kCoreLoadFailedText, kErrorCaptionWide, MB_ICONERROR);
     return talvor::UniqueModule();
   }
   for (const char* name : kRequiredCoreExports) {
     if (GetProcAddress(library.get(), name) == nullptr) {
       const std::string text = std::string(kMissingExportPrefix) + name;
+      talvor::log::Error("install", std::string("talvor.dll lacks ") + name);
+      talvor::log::Box(talvor::log::Level::kError, kErrorCaptionNarrow, text);
       MessageBoxA(nullptr, text.c_str(), kErrorCaptionNarrow, MB_ICONERROR);
       return talvor::UniqueModule();
     }
   }
+  talvor::log::Info("install", "talvor.dll loaded with its entry points");
   return library;
 }
 
 void WarnIfTunnelDriverMissing(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  const bool missing =
+      attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  talvor::log::Write(missing ? talvor::log::Level::kWarning : talvor::log::Level::kInfo, "install",
+                     missing ? "wintun.dll missing" : "wintun.dll present");
+  if (missing) {
+    talvor::log::Box(talvor::log::Level::kWarning, kWarningCaption, kTunnelDriverMissingText);
     MessageBoxW(nullptr, kTunnelDriverMissingText, kWarningCaption, MB_ICONWARNING);
   }
 }

@@ -17,6 +17,7 @@
 #include "runner/flutter_window.h"
 #include "runner/installation_checks.h"
 #include "runner/library_search.h"
+#include "runner/log/log.h"
 #include "runner/main_window_run.h"
 #include "runner/startup_errors.h"
 #include "runner/startup_marker.h"
@@ -66,6 +67,7 @@ int RunInstallation(const std::wstring& directory, StartupMarker& startup) {
     ShowStartupError(InstallationFolderUnknownText());
     return EXIT_FAILURE;
   }
+  talvor::log::Info("install", "folder " + talvor::log::Text(directory));
 
   const talvor::UniqueModule core_library =
       LoadCoreLibrary(JoinPath(directory, kCoreLibraryFileName));
@@ -80,6 +82,7 @@ int RunInstallation(const std::wstring& directory, StartupMarker& startup) {
   // A launch handed to a copy that standard users can change is refused: it
   // is neither read nor deleted.
   if (!pending_tun_launch_path.empty() && ProtectedExecutablePath().empty()) {
+    talvor::log::Warning("pending", "refused: this copy is not installed under Program Files");
     pending_tun_launch_path.clear();
   }
 
@@ -92,7 +95,8 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   RestrictLibrarySearchToSystemFolder();
   StartupMarker startup = StartupMarker::Claim();
   const std::vector<std::string> arguments = ReadCommandLineArguments();
-  if (HandOffToRunningInstance(arguments, startup)) return EXIT_SUCCESS;
+  talvor::log::Start(arguments);
+  if (HandOffToRunningInstance(arguments, startup)) return talvor::log::Exit(EXIT_SUCCESS);
 
   const std::wstring directory = ExecutableDirectory();
   // The scheme is checked, and written where it differs, while the console
@@ -104,5 +108,5 @@ int APIENTRY wWinMain(HINSTANCE, HINSTANCE, wchar_t*, int) {
   url_scheme.Finish();
   const int exit_code = RunInstallation(directory, startup);
   CoUninitialize();
-  return exit_code;
+  return talvor::log::Exit(exit_code);
 }

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "runner/log/log.h"
+
 namespace {
 
 constexpr wchar_t kErrorCaption[] = L"Talvor VPN - Error";
@@ -55,5 +57,6 @@ std::wstring InstallationFolderUnknownText() {
 }
 
 void ShowStartupError(const std::wstring& text) {
+  talvor::log::Box(talvor::log::Level::kError, kErrorCaption, text);
   MessageBoxW(nullptr, text.c_str(), kErrorCaption, MB_ICONERROR);
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 
+#include "runner/log/log.h"
 #include "runner/win32_handles.h"
 
 namespace {
@@ -100,11 +101,16 @@ void RegisterUrlScheme(const std::wstring& executable_path) {
   const std::array<SchemeValue, 4> values = SchemeValuesFor(executable_path);
   // Nothing to change: the shell is not told either, since its notification
   // makes every shell window reload its associations.
-  if (std::all_of(values.begin(), values.end(), HoldsAlready)) return;
+  if (std::all_of(values.begin(), values.end(), HoldsAlready)) {
+    talvor::log::Info("scheme", "talvor: in place, left as it is");
+    return;
+  }
 
   // Every step is attempted whatever became of the ones before.
   bool all_written = true;
   for (const SchemeValue& value : values) all_written = Write(value) && all_written;
+  talvor::log::Write(all_written ? talvor::log::Level::kInfo : talvor::log::Level::kWarning, "scheme",
+                     all_written ? "talvor: written" : "talvor: not all of it could be written");
   if (all_written) {
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   }

@@ -2,6 +2,7 @@
 
 #include "embedding/engine_api.h"
 #include "runner/dwm_window_attribute.h"
+#include "runner/log/log.h"
 #include "runner/main_window_identity.h"
 #include "runner/win32_handles.h"
 
@@ -115,6 +116,9 @@ bool Win32Window::OpenInWorkArea(const std::wstring& title, const LogicalSize& s
   if (!GetMonitorInfoW(monitor, &monitor_info)) monitor_info.rcMonitor = RECT{};
   const WindowPlacement placement =
       PlaceWindow(size, dpi, FrameMarginsAt(dpi), work_area, monitor_info.rcMonitor);
+  talvor::log::Info("window", "work area " + (work_area ? talvor::log::DescribeRect(*work_area) : "unknown") +
+                                  ", DPI " + std::to_string(dpi) + ", window " +
+                                  talvor::log::DescribeRect(placement.frame));
   return Create(title, placement.frame);
 }
 
@@ -125,7 +129,10 @@ bool Win32Window::Create(const std::wstring& title, const RECT& frame) {
       0, kWindowClassName, title.c_str(), kWindowStyle, frame.left, frame.top,
       frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
       GetModuleHandleW(nullptr), this);
-  if (window == nullptr) return false;
+  if (window == nullptr) {
+    talvor::log::Error("window", "not created: " + talvor::log::DescribeError(GetLastError()));
+    return false;
+  }
 
   ApplySystemTheme(window);
   return OnWindowCreated();

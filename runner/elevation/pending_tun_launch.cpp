@@ -13,6 +13,7 @@
 
 #include "runner/elevation/local_paths.h"
 #include "runner/elevation/windows_error.h"
+#include "runner/log/log.h"
 #include "runner/process_user.h"
 #include "runner/utils.h"
 #include "runner/win32_handles.h"
@@ -135,9 +136,23 @@ std::optional<HeldFolders> HoldLaunchFolders(const std::wstring& path) {
 // or fails a check.
 talvor::UniqueFileHandle OpenAcceptableLaunchFile(const std::wstring& path) {
   const std::optional<HeldFolders> folders = HoldLaunchFolders(path);
-  if (!folders) return talvor::UniqueFileHandle();
+  if (!folders) {
+    talvor::log::Warning("pending", "refused: not on a fixed local drive, or a reparse point on its way");
+    return talvor::UniqueFileHandle();
+  }
   talvor::UniqueFileHandle file = OpenLaunchFile(path);
-  if (!file || !IsAcceptableLaunchFile(FactsOf(file.get(), path))) {
+  if (!file) {
+    talvor::log::Warning("pending", "refused: does not open, " + talvor::log::DescribeError(GetLastError()));
+    return talvor::UniqueFileHandle();
+  }
+  const OpenedFileFacts facts = FactsOf(file.get(), path);
+  if (!IsAcceptableLaunchFile(facts)) {
+    talvor::log::Warning("pending", "refused: attributes " + std::to_string(facts.attributes) + ", type " +
+                                        std::to_string(facts.file_type) + ", links " +
+                                        std::to_string(facts.link_count) + ", " + std::to_string(facts.size) +
+                                        " bytes, " + (facts.final_path.empty() ? "no" : "a") + " final path, " +
+                                        (facts.owned_by_a_user_of_this_session ? "" : "not ") +
+                                        "owned by a user of this session");
     return talvor::UniqueFileHandle();
   }
   return file;
@@ -311,12 +326,18 @@ bool ReadFromFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
 }
 
 PendingTunLaunch::PendingTunLaunch(std::wstring path, FileReader reader)
-    : path_(std::move(path)), reader_(std::move(reader)) {}
+    : path_(std::move(path)), reader_(std::move(reader)) {
+  if (path_.empty()) return;
+  talvor::log::Write(IsPendingTunLaunchFilePath(path_) ? talvor::log::Level::kInfo : talvor::log::Level::kWarning,
+                     "pending", IsPendingTunLaunchFilePath(path_) ? "accepted: " + talvor::log::Text(path_)
+                                                                  : std::string("refused: not a launch file's path"));
+}
 
 PendingTunLaunch::~PendingTunLaunch() {
   if (consumed_ || path_.empty()) return;
   talvor::UniqueFileHandle file = OpenAcceptableLaunchFile(path_);
   if (file) DeleteThrough(file.get());
+  if (file) talvor::log::Info("pending", "never consumed: deleted at exit");
 }
 
 bool PendingTunLaunch::IsPresent() const {
@@ -328,7 +349,10 @@ std::string PendingTunLaunch::Take() {
   const std::wstring path = std::move(path_);
   path_.clear();
   consumed_ = true;
-  if (!present) return std::string();
+  if (!present) {
+    if (!path.empty()) talvor::log::Warning("pending", "not consumed: nothing at its path");
+    return std::string();
+  }
 
   talvor::UniqueFileHandle file = OpenAcceptableLaunchFile(path);
   if (!file) return std::string();
@@ -338,7 +362,11 @@ std::string PendingTunLaunch::Take() {
       ReadWhole(file.get(), static_cast<std::uint64_t>(size.QuadPart), reader_);
   // A read that broke off leaves the file rather than deleting a payload
   // that was never delivered.
-  if (!payload) return std::string();
+  if (!payload) {
+    talvor::log::Warning("pending", "not consumed: a read failed, the file stays");
+    return std::string();
+  }
   DeleteThrough(file.get());
+  talvor::log::Info("pending", "consumed: " + std::to_string(payload->size()) + " bytes, file deleted");
   return std::move(*payload);
 }

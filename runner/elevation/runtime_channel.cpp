@@ -3,6 +3,7 @@
 #include <string>
 
 #include "runner/flutter_window.h"
+#include "runner/log/log.h"
 
 namespace {
 
@@ -10,6 +11,7 @@ using flutter::EncodableMap;
 using flutter::EncodableValue;
 using Result = flutter::MethodResult<EncodableValue>;
 
+constexpr char kRelaunch[] = "relaunchElevatedForTun";
 constexpr char kInvalidArguments[] = "invalid_arguments";
 constexpr char kElevationCancelled[] = "elevation_cancelled";
 constexpr char kElevationFailed[] = "elevation_failed";
@@ -21,6 +23,12 @@ constexpr char kCancelledFallback[] = "Пользователь отменил �
 constexpr char kFailedFallback[] = "Не удалось перезапустить приложение с правами администратора.";
 
 void SucceedWith(Result& result, EncodableValue value) { result.Success(&value); }
+
+// Every call answered with an error is logged: channel, method and code.
+void Fail(Result& result, const char* method, const std::string& code, const std::string& message) {
+  talvor::log::Error("channel", std::string(kRuntimeChannelName) + " " + method + ": " + code);
+  result.Error(code, message, nullptr);
+}
 
 void ConsumePendingLaunch(FlutterWindow& window, Result& result) {
   if (!window.HasPendingTunLaunch()) {
@@ -38,17 +46,17 @@ void ConsumePendingLaunch(FlutterWindow& window, Result& result) {
 void RelaunchElevated(FlutterWindow& window, const EncodableValue* arguments, Result& result) {
   const EncodableMap* map = arguments != nullptr ? std::get_if<EncodableMap>(arguments) : nullptr;
   if (map == nullptr) {
-    result.Error(kInvalidArguments, kArgumentsExpected, nullptr);
+    Fail(result, kRelaunch, kInvalidArguments, kArgumentsExpected);
     return;
   }
   auto entry = map->find(EncodableValue("payloadJson"));
   if (entry == map->end()) {
-    result.Error(kInvalidArguments, kPayloadMissing, nullptr);
+    Fail(result, kRelaunch, kInvalidArguments, kPayloadMissing);
     return;
   }
   const std::string* payload = std::get_if<std::string>(&entry->second);
   if (payload == nullptr || payload->empty()) {
-    result.Error(kInvalidArguments, kPayloadEmpty, nullptr);
+    Fail(result, kRelaunch, kInvalidArguments, kPayloadEmpty);
     return;
   }
 
@@ -57,9 +65,9 @@ void RelaunchElevated(FlutterWindow& window, const EncodableValue* arguments, Re
   if (window.RelaunchElevatedForTun(*payload, &message, &cancelled)) {
     SucceedWith(result, EncodableValue(true));
   } else if (cancelled) {
-    result.Error(kElevationCancelled, message.empty() ? kCancelledFallback : message, nullptr);
+    Fail(result, kRelaunch, kElevationCancelled, message.empty() ? kCancelledFallback : message);
   } else {
-    result.Error(kElevationFailed, message.empty() ? kFailedFallback : message, nullptr);
+    Fail(result, kRelaunch, kElevationFailed, message.empty() ? kFailedFallback : message);
   }
 }
 
@@ -78,7 +86,7 @@ void HandleRuntimeMethodCall(FlutterWindow& window,
   } else if (method == "activateMainWindow") {
     window.ActivateMainWindow();
     result->Success(nullptr);
-  } else if (method == "relaunchElevatedForTun") {
+  } else if (method == kRelaunch) {
     RelaunchElevated(window, call.arguments(), *result);
   } else {
     result->NotImplemented();

@@ -5,6 +5,7 @@
 
 #include "runner/elevation/pending_tun_launch.h"
 #include "runner/elevation/windows_error.h"
+#include "runner/log/log.h"
 #include "runner/utils.h"
 #include "runner/win32_handles.h"
 
@@ -49,13 +50,23 @@ bool RelaunchElevatedWithPayload(HWND window, const std::string& payload,
   // Checked before anything is written: a copy that may not be elevated
   // leaves no launch file behind.
   const InstallationFacts installation = calls.gather_installation_facts();
-  if (installation.executable.empty()) return fail(FailureText(installation.error));
+  if (installation.executable.empty()) {
+    talvor::log::Error("relaunch", "refused: no executable path, " +
+                                       talvor::log::DescribeError(installation.error));
+    return fail(FailureText(installation.error));
+  }
   const std::wstring executable_path = ProtectedExecutablePath(installation);
-  if (executable_path.empty()) return fail(kTunNeedsInstallationMessage);
+  if (executable_path.empty()) {
+    talvor::log::Warning("relaunch", "refused: " + talvor::log::Text(installation.executable) +
+                                         " is not installed under Program Files on a fixed drive"
+                                         " without reparse points");
+    return fail(kTunNeedsInstallationMessage);
+  }
 
   std::string write_message;
   const std::wstring file_path = WritePendingTunLaunchFile(payload, &write_message);
   if (file_path.empty()) {
+    talvor::log::Error("relaunch", "failed: launch file not written: " + write_message);
     return fail(write_message.empty() ? std::string(kPrepareFailedMessage) : write_message);
   }
   const std::wstring working_directory = ParentDirectory(executable_path);
@@ -74,11 +85,15 @@ bool RelaunchElevatedWithPayload(HWND window, const std::string& payload,
   if (!calls.shell_execute(&info)) {
     const DWORD code = GetLastError();
     if (code == ERROR_CANCELLED && cancelled != nullptr) *cancelled = true;
+    talvor::log::Write(code == ERROR_CANCELLED ? talvor::log::Level::kInfo : talvor::log::Level::kError,
+                       "relaunch", code == ERROR_CANCELLED ? std::string("cancelled by the user")
+                                                           : "failed: " + talvor::log::DescribeError(code));
     DeleteIgnoringErrors(file_path);
     return fail(FailureText(code));
   }
   // The new instance runs on its own; nothing waits for it.
   talvor::UniqueKernelHandle started(info.hProcess);
+  talvor::log::Info("relaunch", "started, process " + std::to_string(GetProcessId(info.hProcess)));
   if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
   return true;
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "runner/flutter_window.h"
+#include "runner/log/log.h"
 #include "runner/tray/tray_icon.h"
 #include "runner/utils.h"
 
@@ -53,6 +54,9 @@ void OnTrayCommand(FlutterWindow& window, unsigned int command_id) {
       break;
     case kTrayCommandExit:
       PostMessageW(window.NativeHandle(), WM_CLOSE, 0, 0);
+      break;
+    case kTrayCommandOpenLogFolder:
+      talvor::log::OpenLogFolderInExplorer();
       break;
     default:
       break;

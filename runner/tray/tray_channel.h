@@ -20,7 +20,7 @@ void HandleTrayMethodCall(FlutterWindow& window,
                           std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>> result);
 
 // Acts on a command chosen in the tray: toggle asks the user interface,
-// open activates the window, exit closes it.
+// open activates the window, exit closes it, the last shows the log folder.
 void OnTrayCommand(FlutterWindow& window, unsigned int command_id);
 
 #endif  // TALVOR_RUNNER_TRAY_TRAY_CHANNEL_H_

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "runner/log/log.h"
+
 namespace {
 
 constexpr wchar_t kInitialTooltip[] = L"Talvor VPN";
@@ -18,6 +20,7 @@ constexpr wchar_t kConnectText[] = L"Подключить";
 constexpr wchar_t kDisconnectText[] = L"Отключить";
 constexpr wchar_t kOpenText[] = L"Открыть";
 constexpr wchar_t kExitText[] = L"Выход";
+constexpr wchar_t kOpenLogFolderText[] = L"Открыть папку журнала";
 
 // A compiler that reads this file in a legacy code page (MSVC without
 // /utf-8) would turn the texts above into mojibake; stop the build instead.
@@ -76,6 +79,7 @@ bool TrayIcon::Create(HWND owner, HICON base_icon) {
   disconnected_icon_ = CreateBadgedIcon(base_icon, kDisconnectedBadgeColor);
   connected_icon_ = CreateBadgedIcon(base_icon, kConnectedBadgeColor);
   if (!HasImages()) {
+    talvor::log::Warning("tray", "not added: the badged images could not be made");
     DestroyImages();
     return false;
   }
@@ -84,9 +88,11 @@ bool TrayIcon::Create(HWND owner, HICON base_icon) {
   // An elevated window would not hear the shell's announcement otherwise.
   ChangeWindowMessageFilterEx(owner, taskbar_created_message_, MSGFLT_ALLOW, nullptr);
   if (!AddToNotificationArea()) {
+    talvor::log::Warning("tray", "not added: the shell refused");
     DestroyImages();
     return false;
   }
+  talvor::log::Info("tray", "added");
   return true;
 }
 
@@ -155,6 +161,7 @@ bool TrayIcon::HandleCommand(unsigned int command_id) {
     case kTrayCommandToggle:
     case kTrayCommandOpen:
     case kTrayCommandExit:
+    case kTrayCommandOpenLogFolder:
       if (command_handler_) command_handler_(command_id);
       return true;
     default:
@@ -171,7 +178,8 @@ bool TrayIcon::HandleTaskbarCreated(UINT message) {
     if (pending_owner_ != nullptr) Create(pending_owner_, pending_base_icon_);
     return true;
   }
-  AddToNotificationArea();
+  talvor::log::Info("tray", AddToNotificationArea() ? "re-added after the taskbar came back"
+                                                     : "re-add refused after the taskbar came back");
   return true;
 }
 
@@ -246,6 +254,8 @@ void TrayIcon::ShowContextMenu(HWND window, POINT anchor) {
   AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu.get(), MF_STRING, kTrayCommandOpen, kOpenText);
   AppendMenuW(menu.get(), MF_STRING, kTrayCommandExit, kExitText);
+  AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu.get(), MF_STRING, kTrayCommandOpenLogFolder, kOpenLogFolderText);
 
   // The menu takes the keyboard (arrows, Enter, Esc) and closes on a click
   // elsewhere only while its owner is in the foreground.

@@ -18,13 +18,14 @@ inline constexpr UINT kTrayCallbackMessage = WM_USER + 1;
 inline constexpr UINT kTrayCommandToggle = 40001;
 inline constexpr UINT kTrayCommandOpen = 40002;
 inline constexpr UINT kTrayCommandExit = 40003;
+inline constexpr UINT kTrayCommandOpenLogFolder = 40004;
 
 inline constexpr COLORREF kDisconnectedBadgeColor = RGB(148, 163, 184);
 inline constexpr COLORREF kConnectedBadgeColor = RGB(34, 197, 94);
 inline constexpr COLORREF kBadgeRingColor = RGB(255, 255, 255);
 
 // Receives the command ids chosen in the tray (kTrayCommandToggle, ...Open,
-// ...Exit).
+// ...Exit, ...OpenLogFolder).
 using TrayCommandHandler = std::function<void(unsigned int command_id)>;
 
 // Sends one request to the notification area; Shell_NotifyIconW in the

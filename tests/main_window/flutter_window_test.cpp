@@ -151,7 +151,7 @@ TEST_F(MainWindowTest, FontChangeReloadsFontsAndForeignTrayMessagesGetDefaultPro
   SendMessageW(Handle(), WM_FONTCHANGE, 0, 0);
   EXPECT_EQ(engine_.CountOf("FlutterDesktopEngineReloadSystemFonts"), 1u);
 
-  for (const WPARAM id : {0u, 40000u, 40004u}) {
+  for (const WPARAM id : {0u, 40000u, 40005u}) {
     EXPECT_EQ(SendMessageW(Handle(), WM_COMMAND, id, 0),
               DefWindowProcW(Handle(), WM_COMMAND, id, 0));
   }

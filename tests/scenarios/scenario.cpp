@@ -17,8 +17,8 @@ void PressKey(HWND menu, UINT key) {
   PostMessageW(menu, WM_KEYUP, key, 0xC0000000);
 }
 
-bool ChooseWith(const ShownProgram& program, HWND menu, UINT key) {
-  PressKey(menu, key);
+bool ChooseWith(const ShownProgram& program, HWND menu, UINT key, int presses = 1) {
+  for (int press = 0; press < presses; ++press) PressKey(menu, key);
   // The menu acts on the character that Enter produces.
   PostMessageW(menu, WM_CHAR, L'\r', 0);
   if (WaitUntil([&] { return FindVisibleMenu(program.id()) == nullptr; }, std::chrono::seconds(5))) return true;
@@ -103,6 +103,8 @@ HWND OpenTrayMenu(const ShownProgram& program) {
 bool ChooseFirstMenuItem(const ShownProgram& program, HWND menu) { return ChooseWith(program, menu, VK_DOWN); }
 
 bool ChooseLastMenuItem(const ShownProgram& program, HWND menu) { return ChooseWith(program, menu, VK_UP); }
+
+bool ChooseExitMenuItem(const ShownProgram& program, HWND menu) { return ChooseWith(program, menu, VK_UP, 2); }
 
 ForegroundBystander::ForegroundBystander()
     : window_(CreateWindowExW(0, L"STATIC", L"bystander", WS_OVERLAPPED | WS_VISIBLE, 700, 600, 200, 100, nullptr,

@@ -102,9 +102,11 @@ HWND FindVisibleMenu(DWORD process_id);
 // notification area. Returns the menu's window, or null when it did not open.
 HWND OpenTrayMenu(const ShownProgram& program);
 // Chooses in an open menu, with the keyboard, the first item (down arrow
-// once) or the last (up arrow once), and waits for the menu to close.
+// once), the last (up arrow once: the log folder's) or "Выход", the last but
+// one (up arrow twice, over the separator), and waits for the menu to close.
 bool ChooseFirstMenuItem(const ShownProgram& program, HWND menu);
 bool ChooseLastMenuItem(const ShownProgram& program, HWND menu);
+bool ChooseExitMenuItem(const ShownProgram& program, HWND menu);
 
 // A visible window of the test that takes the foreground, so that a window
 // brought forward afterwards is seen to take it back.

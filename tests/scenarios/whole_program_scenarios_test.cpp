@@ -227,7 +227,7 @@ TEST_P(StopScenario, EndsWithZeroLeavingNothingBehind) {
   } else {
     HWND menu = OpenTrayMenu(*program);
     ASSERT_NE(menu, nullptr);
-    ASSERT_TRUE(ChooseLastMenuItem(*program, menu));  // "Выход"
+    ASSERT_TRUE(ChooseExitMenuItem(*program, menu));
   }
   ExpectCleanEnd(app, *program);
 }

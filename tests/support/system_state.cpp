@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "runner/win32_handles.h"
+#include "tests/support/wait.h"
 
 namespace talvor::test {
 
@@ -150,6 +151,73 @@ bool FileExists(const fs::path& path) {
   return fs::exists(path, error);
 }
 
+namespace {
+
+// The host's path of a path under Wine; empty elsewhere.
+std::string HostPath(const std::wstring& path) {
+  using ToHostPath = char*(CDECL*)(const wchar_t*);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const FARPROC procedure = kernel != nullptr ? GetProcAddress(kernel, "wine_get_unix_file_name") : nullptr;
+  if (procedure == nullptr) return {};
+  const auto to_host = reinterpret_cast<ToHostPath>(reinterpret_cast<void (*)()>(procedure));
+  char* host = to_host(path.c_str());
+  if (host == nullptr) return {};
+  std::string result = host;
+  HeapFree(GetProcessHeap(), 0, host);
+  return result;
+}
+
+}  // namespace
+
+namespace {
+
+// Runs a program of the host with `arguments` (double-quoted as Windows
+// splits a command line, not as a shell would): Wine starts one when asked
+// to, and Z: is the host's root.
+bool RunHostProgram(const wchar_t* program, const std::string& arguments) {
+  std::wstring command_line(arguments.begin(), arguments.end());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(program, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &started)) {
+    return false;
+  }
+  const UniqueKernelHandle process(started.hProcess);
+  const UniqueKernelHandle thread(started.hThread);
+  // Wine cannot wait for a program of the host: callers wait for its effect.
+  return true;
+}
+
+// The host's path of `path`, whose folder exists.
+std::string HostPathIn(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L'\\');
+  if (separator == std::wstring::npos) return {};
+  const std::string host_folder = HostPath(path.substr(0, separator));
+  if (host_folder.empty()) return {};
+  return host_folder + "/" + std::string(path.begin() + separator + 1, path.end());
+}
+
+}  // namespace
+
+bool MakeHostSymlink(const std::wstring& target, const std::wstring& link) {
+  const std::string host_target = HostPath(target);
+  const std::string host_link = HostPathIn(link);
+  if (host_target.empty() || host_link.empty() ||
+      !RunHostProgram(L"Z:\\bin\\ln", "/bin/ln -s \"" + host_target + "\" \"" + host_link + "\"")) {
+    return false;
+  }
+  return WaitUntil([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                   std::chrono::seconds(10));
+}
+
+bool RemoveHostSymlink(const std::wstring& link) {
+  const std::string host_link = HostPathIn(link);
+  if (host_link.empty() || !RunHostProgram(L"Z:\\bin\\rm", "/bin/rm -f \"" + host_link + "\"")) return false;
+  return WaitUntil([&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; },
+                   std::chrono::seconds(5));
+}
+
 ScratchDirectory::ScratchDirectory(const std::wstring& name_hint, const std::wstring& parent) {
   static std::atomic<unsigned> counter{0};
   const fs::path temporary = parent.empty() ? TemporaryDirectory() : fs::path(parent);
@@ -192,11 +260,14 @@ void RemoveTree(const std::wstring& folder) {
       const std::wstring name = entry.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring path = folder + L"\\" + name;
-      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // A link goes, never what it leads to.
+        if (!RemoveDirectoryW(path.c_str()) && !DeleteFileW(path.c_str())) RemoveHostSymlink(path);
+      } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         RemoveTree(path);
       } else {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
+        if (!DeleteFileW(path.c_str())) RemoveHostSymlink(path);
       }
     } while (FindNextFileW(search, &entry));
     FindClose(search);

@@ -71,6 +71,13 @@ std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
 bool WriteFileBytes(const std::filesystem::path& path, const std::string& bytes);
 bool FileExists(const std::filesystem::path& path);
 
+// A symbolic link of the host's file system (under Wine: a Linux symlink,
+// which Wine shows as a link; Wine cannot make one itself) at `link`, to
+// `target`. True once `link` is there.
+bool MakeHostSymlink(const std::wstring& target, const std::wstring& link);
+// Removes such a link (not what it leads to); true once it is gone.
+bool RemoveHostSymlink(const std::wstring& link);
+
 // A fresh folder in the temporary directory, named after `name_hint` (which
 // may hold blanks and any letters), removed with its contents.
 class ScratchDirectory {

@@ -412,11 +412,11 @@ TEST_F(TrayIconTest, TrayCommandsReachTheHandlerOthersDoNot) {
   tray_.SetCommandHandler([&](unsigned int id) { first.push_back(id); });
   tray_.SetCommandHandler([&](unsigned int id) { second.push_back(id); });
 
-  for (unsigned int id : {40001u, 40002u, 40003u}) EXPECT_TRUE(tray_.HandleCommand(id));
-  for (unsigned int id : {0u, 40000u, 40004u, 2u}) EXPECT_FALSE(tray_.HandleCommand(id));
+  for (unsigned int id : {40001u, 40002u, 40003u, 40004u}) EXPECT_TRUE(tray_.HandleCommand(id));
+  for (unsigned int id : {0u, 40000u, 40005u, 2u}) EXPECT_FALSE(tray_.HandleCommand(id));
 
   EXPECT_THAT(first, IsEmpty()) << "the replaced handler is gone";
-  EXPECT_THAT(second, ElementsAre(40001u, 40002u, 40003u));
+  EXPECT_THAT(second, ElementsAre(40001u, 40002u, 40003u, 40004u));
 }
 
 std::string Describe(HWND icon) {

@@ -160,6 +160,10 @@ const std::wstring kDisconnect = {0x041E, 0x0442, 0x043A, 0x043B, 0x044E,
                                   0x0447, 0x0438, 0x0442, 0x044C};  // Отключить
 const std::wstring kOpen = {0x041E, 0x0442, 0x043A, 0x0440, 0x044B, 0x0442, 0x044C};  // Открыть
 const std::wstring kExit = {0x0412, 0x044B, 0x0445, 0x043E, 0x0434};                  // Выход
+// Открыть папку журнала
+const std::wstring kOpenLogFolder = {0x041E, 0x0442, 0x043A, 0x0440, 0x044B, 0x0442, 0x044C,
+                                     0x0020, 0x043F, 0x0430, 0x043F, 0x043A, 0x0443, 0x0020,
+                                     0x0436, 0x0443, 0x0440, 0x043D, 0x0430, 0x043B, 0x0430};
 
 // Whether a WM_NULL for `window` waits in this thread's queue; takes the
 // window's queued messages out without dispatching them.
@@ -201,7 +205,7 @@ class TrayMenuTest : public ::testing::Test {
 TEST_F(TrayMenuTest, DisconnectedOffersToConnect) {
   const auto items = OpenAndRead();
   EXPECT_THAT(items, ElementsAre(Item(40001, kConnect), Separator(), Item(40002, kOpen),
-                                 Item(40003, kExit)));
+                                 Item(40003, kExit), Separator(), Item(40004, kOpenLogFolder)));
   EXPECT_THAT(owner_.Commands(), IsEmpty()) << "closing the menu chooses nothing";
 }
 
@@ -209,7 +213,7 @@ TEST_F(TrayMenuTest, ConnectedWithoutTogglingOffersAGreyedDisconnect) {
   tray_.UpdateStatus(true, false, L"Oslo");
   const auto items = OpenAndRead();
   EXPECT_THAT(items, ElementsAre(Item(40001, kDisconnect, true), Separator(), Item(40002, kOpen),
-                                 Item(40003, kExit)));
+                                 Item(40003, kExit), Separator(), Item(40004, kOpenLogFolder)));
 }
 
 // The owner is brought forward first, or the menu would take no keys and not
@@ -272,7 +276,7 @@ TEST_F(TrayMenuTest, ChosenItemArrivesAsACommandToTheOwner) {
     PressEnter(menu);
   });
   EXPECT_TRUE(WaitUntil([&] { return !owner_.Commands().empty(); }, std::chrono::seconds(5)));
-  EXPECT_THAT(owner_.Commands(), ElementsAre(40003u));
+  EXPECT_THAT(owner_.Commands(), ElementsAre(40004u));
 }
 
 TEST_F(TrayMenuTest, GreyedToggleCannotBeChosen) {
