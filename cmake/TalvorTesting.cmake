@@ -68,3 +68,17 @@ function(talvor_add_gtest_run test_name)
     set_tests_properties(${test_name} PROPERTIES FIXTURES_REQUIRED wine)
   endif()
 endfunction()
+
+# talvor_add_script_test(name KIND kind COMMAND command... [TIMEOUT s]): a test
+# that runs on this machine rather than under Wine, for what only Linux tools
+# can check here (the installer package's tables with msiinfo, its signatures
+# with osslsigncode, the version mapping with CMake itself).
+function(talvor_add_script_test name)
+  cmake_parse_arguments(T "" "TIMEOUT;KIND" "COMMAND" ${ARGN})
+  talvor_check_test_kind(${name} "${T_KIND}")
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${T_COMMAND})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS ${T_KIND})
+endfunction()

@@ -135,6 +135,14 @@ LRESULT FlutterWindow::HandleMessage(HWND window, UINT message, WPARAM wparam, L
     case WM_FONTCHANGE:
       if (view_controller_) view_controller_->engine()->ReloadSystemFonts();
       break;
+    case WM_ENDSESSION:
+      // An installer (through the Restart Manager) needs the program's files:
+      // it ends as the tray's exit ends it. A plain log-off is left to Windows.
+      if (wparam != FALSE && (lparam & ENDSESSION_CLOSEAPP) != 0) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+      }
+      break;
     case WM_COMMAND:
       if (tray_icon_.HandleCommand(LOWORD(wparam))) return 0;
       break;

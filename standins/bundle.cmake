@@ -36,6 +36,8 @@ add_custom_command(OUTPUT ${_data_stamp}
 list(APPEND _bundle_outputs ${_data_stamp})
 
 add_custom_target(talvor_bundle ALL DEPENDS ${_bundle_outputs})
+# What a step that reads the whole bundle (the installer package) depends on.
+set_property(GLOBAL PROPERTY TALVOR_BUNDLE_OUTPUTS ${_bundle_outputs})
 
 # talvor_bundle_add_program(target): copies the target's executable into the
 # bundle whenever it is rebuilt, as part of talvor_bundle.

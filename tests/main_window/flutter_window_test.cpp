@@ -164,6 +164,31 @@ TEST_F(MainWindowTest, FontChangeReloadsFontsAndForeignTrayMessagesGetDefaultPro
   EXPECT_THAT(tray_calls_, IsEmpty());
 }
 
+// What Windows sends at the end of a session and, through the Restart
+// Manager, when an installer needs the program's files.
+TEST_F(MainWindowTest, ClosesAsTheTrayExitDoesOnlyWhenWindowsAsksForAnInstallation) {
+  ASSERT_TRUE(OpenWindow());
+  engine_.RenderFrame();
+  ShowWindow(Handle(), SW_MINIMIZE);
+  ASSERT_TRUE(window_->IsHiddenToTray());
+
+  EXPECT_EQ(SendMessageW(Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), TRUE);
+  EXPECT_FALSE(CloseIsQueued(Handle())) << "asked whether it may close";
+  struct Ending {
+    WPARAM ending;
+    LPARAM reason;
+    bool closes;
+    const char* what;
+  };
+  for (const Ending& ending : {Ending{FALSE, ENDSESSION_CLOSEAPP, false, "an installation's close cancelled"},
+                               Ending{TRUE, 0, false, "a shutdown"},
+                               Ending{TRUE, ENDSESSION_LOGOFF, false, "a log-off"},
+                               Ending{TRUE, ENDSESSION_CLOSEAPP, true, "an installation's close"}}) {
+    EXPECT_EQ(SendMessageW(Handle(), WM_ENDSESSION, ending.ending, ending.reason), 0) << ending.what;
+    EXPECT_EQ(CloseIsQueued(Handle()), ending.closes) << ending.what;
+  }
+}
+
 TEST_F(MainWindowTest, MinimiseHidesToTheTrayOnceAndActivationBringsTheWindowBack) {
   ASSERT_TRUE(OpenWindow());
   engine_.RenderFrame();

@@ -36,9 +36,10 @@ HWND FindVisibleMenu(DWORD process_id) {
 }
 
 std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem::path& directory,
-                                       const std::vector<std::wstring>& arguments, HANDLE job) {
+                                       const std::vector<std::wstring>& arguments, HANDLE job,
+                                       const std::wstring& working_directory) {
   const TrayIconWatch tray;
-  std::optional<ChildProcess> process = StartProgram(directory, arguments, job);
+  std::optional<ChildProcess> process = StartProgram(directory, arguments, job, working_directory);
   if (!process) {
     ADD_FAILURE() << "the program did not start";
     return std::nullopt;

@@ -84,12 +84,13 @@ struct ShownProgram {
 };
 
 // Starts `directory`\talvor_app.exe with `arguments` (in `job` when one is
-// given) and waits until its engine has connected to `app`, its main window
-// shows the first frame and its icon is in the notification area. Reports
-// what went wrong to the test and returns nothing when one of them does not
-// happen.
+// given, in `working_directory` when one is given) and waits until its engine
+// has connected to `app`, its main window shows the first frame and its icon
+// is in the notification area. Reports what went wrong to the test and
+// returns nothing when one of them does not happen.
 std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem::path& directory,
-                                       const std::vector<std::wstring>& arguments = {}, HANDLE job = nullptr);
+                                       const std::vector<std::wstring>& arguments = {}, HANDLE job = nullptr,
+                                       const std::wstring& working_directory = {});
 
 // Checks the end of a program that was asked to close: exit code 0, engine
 // destroyed, window and tray icon gone, no process of it left (but the

@@ -211,9 +211,10 @@ TEST(WholeProgram, DeepLinkReachesTheInstanceHiddenInTheTrayWhichComesBack) {
   ExpectCleanEnd(app, *running);
 }
 
-// The ways a user stops the program; the third, the TUN relaunch, is
+// The ways the program is stopped: by the user, or by Windows' Restart
+// Manager for an installer that needs its files. The TUN relaunch is
 // TunLaunchScenario.RelaunchHandsThePayloadToASecondProcessOnce.
-enum class Stop { kTitleBar, kTrayMenuExit };
+enum class Stop { kTitleBar, kTrayMenuExit, kCloseForInstallation };
 
 class StopScenario : public testing::TestWithParam<Stop> {};
 
@@ -224,17 +225,29 @@ TEST_P(StopScenario, EndsWithZeroLeavingNothingBehind) {
   if (GetParam() == Stop::kTitleBar) {
     // What the title bar's close button sends.
     PostMessageW(program->window, WM_SYSCOMMAND, SC_CLOSE, 0);
-  } else {
+  } else if (GetParam() == Stop::kTrayMenuExit) {
     HWND menu = OpenTrayMenu(*program);
     ASSERT_NE(menu, nullptr);
     ASSERT_TRUE(ChooseExitMenuItem(*program, menu));
+  } else {
+    DWORD_PTR may_close = FALSE;
+    ASSERT_NE(SendMessageTimeoutW(program->window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG,
+                                  5000, &may_close),
+              0);
+    EXPECT_EQ(may_close, static_cast<DWORD_PTR>(TRUE));
+    SendMessageTimeoutW(program->window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_ABORTIFHUNG, 5000, nullptr);
   }
   ExpectCleanEnd(app, *program);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, StopScenario, testing::Values(Stop::kTitleBar, Stop::kTrayMenuExit),
+INSTANTIATE_TEST_SUITE_P(Ways, StopScenario,
+                         testing::Values(Stop::kTitleBar, Stop::kTrayMenuExit, Stop::kCloseForInstallation),
                          [](const testing::TestParamInfo<Stop>& info) {
-                           return info.param == Stop::kTitleBar ? "TitleBar" : "TrayMenuExit";
+                           switch (info.param) {
+                             case Stop::kTitleBar: return "TitleBar";
+                             case Stop::kTrayMenuExit: return "TrayMenuExit";
+                             default: return "CloseForInstallation";
+                           }
                          });
 
 }  // namespace

@@ -30,10 +30,12 @@ std::wstring WindowText(HWND window) {
 }
 
 std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
-                                         const std::vector<std::wstring>& arguments, HANDLE job) {
+                                         const std::vector<std::wstring>& arguments, HANDLE job,
+                                         const std::wstring& working_directory) {
   ChildProcess::StartOptions options;
   options.capture_stderr = true;
   options.job = job;
+  options.working_directory = working_directory;
   return ChildProcess::Start((directory / kProgramFileName).wstring(), arguments, options);
 }
 
@@ -72,6 +74,22 @@ HWND WaitForMainWindow(DWORD process_id, std::chrono::milliseconds timeout) {
 
 bool WaitForWindowGone(HWND window, std::chrono::milliseconds timeout) {
   return WaitUntil([&] { return !IsWindow(window); }, timeout);
+}
+
+std::wstring FileVersionOf(const std::filesystem::path& executable) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(executable.c_str(), &ignored);
+  if (size == 0) return {};
+  std::vector<BYTE> block(size);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!GetFileVersionInfoW(executable.c_str(), 0, size, block.data()) ||
+      !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || length < sizeof(*fixed)) {
+    return {};
+  }
+  return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
+         L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
+         std::to_wstring(LOWORD(fixed->dwFileVersionLS));
 }
 
 WindowState ReadWindowState(HWND window) {

@@ -22,11 +22,12 @@ inline constexpr wchar_t kMainWindowClass[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
 inline constexpr wchar_t kMainWindowTitle[] = L"Talvor VPN";
 
 // Starts `directory`\talvor_app.exe with `arguments`, its standard error
-// captured, in `job` when one is given. It inherits this process's
-// environment, the test connection's pipe name included.
+// captured, in `job` when one is given, in `working_directory` (empty: this
+// process's). It inherits this process's environment, the test connection's
+// pipe name included.
 std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
                                          const std::vector<std::wstring>& arguments = {},
-                                         HANDLE job = nullptr);
+                                         HANDLE job = nullptr, const std::wstring& working_directory = {});
 
 // A window's text (a top-level window's title); empty for no window.
 std::wstring WindowText(HWND window);
@@ -57,6 +58,10 @@ struct WindowState {
   SIZE client{0, 0};   // size of the client area
 };
 WindowState ReadWindowState(HWND window);
+
+// The numeric file version in an executable's version block, as
+// "1.0.0.14"; empty when the file has none.
+std::wstring FileVersionOf(const std::filesystem::path& executable);
 
 // The program's URL scheme: HKEY_CURRENT_USER\Software\Classes\talvor.
 inline constexpr wchar_t kUrlSchemeKey[] = L"Software\\Classes\\talvor";
