@@ -84,7 +84,8 @@ std::wstring FinalPathOf(HANDLE file) {
   const std::wstring extended_prefix = L"\\\\?\\";
   if (final_path.compare(0, extended_prefix.size(), extended_prefix) != 0) return std::wstring();
   const std::wstring path = final_path.substr(extended_prefix.size());
-  return IsDriveLetterPath(path) ? path : std::wstring();
+  const bool drive_root = path.size() == 3 && IsAsciiLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
+  return drive_root || IsDriveLetterPath(path) ? path : std::wstring();
 }
 
 bool SamePath(const std::wstring& left, const std::wstring& right) {

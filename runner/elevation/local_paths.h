@@ -45,7 +45,8 @@ class HeldFolders {
 bool IsReparsePoint(HANDLE file, const std::wstring& path);
 
 // Where an open file or folder is, as the system resolves it (every link on
-// the way followed), as a "X:\..." path in long form; empty when it lies
+// the way followed), as a "X:\..." path (or a drive's root "X:\") in long
+// form; empty when it lies
 // elsewhere (a share, a device) or the system cannot tell.
 std::wstring FinalPathOf(HANDLE file);
 

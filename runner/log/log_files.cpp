@@ -1,71 +1,16 @@
 #include "runner/log/log_files.h"
 
-#include <sddl.h>
-
 #include <utility>
 
+#include "runner/elevation/local_paths.h"
 #include "runner/process_user.h"
+#include "runner/user_mutex.h"
 
 namespace talvor::log {
 
 namespace {
 
-constexpr DWORD kLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 constexpr std::chrono::milliseconds kLockWait{2000};
-
-// Only this user, at medium integrity too: an elevated instance's lock stays
-// usable by the user's other instances, which run unelevated.
-std::wstring LockSecurity(const std::wstring& user_sid) {
-  return L"D:P(A;;GA;;;" + user_sid + L")S:(ML;;NW;;;ME)";
-}
-
-HANDLE CreateLockMutex(const std::wstring& name) {
-  PSECURITY_DESCRIPTOR security = nullptr;
-  const std::wstring user_sid = CurrentUserSidText();
-  if (!user_sid.empty()) {
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(LockSecurity(user_sid).c_str(),
-                                                         SDDL_REVISION_1, &security, nullptr);
-  }
-  const UniqueLocalMemory security_owner(security);
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), security, FALSE};
-  HANDLE mutex = CreateMutexExW(security != nullptr ? &attributes : nullptr, name.c_str(), 0,
-                                kLockAccess);
-  if (mutex == nullptr && GetLastError() != ERROR_ACCESS_DENIED && security != nullptr) {
-    // A system that refuses the label still gets a lock.
-    mutex = CreateMutexExW(nullptr, name.c_str(), 0, kLockAccess);
-  }
-  return mutex;
-}
-
-bool EqualIgnoringCase(const std::wstring& left, const std::wstring& right) {
-  return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                              static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
-}
-
-bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
-// "X:\..." only: a network path would have an elevated instance sign in to
-// a server that the user's settings name.
-bool IsOnDriveLetter(const std::wstring& path) {
-  return path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == L':' && path[2] == L'\\';
-}
-
-std::wstring FinalPathOf(HANDLE handle) {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(),
-                                                   static_cast<DWORD>(buffer.size()),
-                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0) return std::wstring();
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      const std::wstring prefix = L"\\\\?\\";
-      return buffer.compare(0, prefix.size(), prefix) == 0 ? buffer.substr(prefix.size()) : buffer;
-    }
-    buffer.assign(length + 1, L'\0');
-  }
-  return std::wstring();
-}
 
 // Asked for the attributes and the names alone: the whole of
 // GetFileInformationByHandle asks after the volume too, which costs
@@ -114,7 +59,7 @@ std::vector<UniqueFileHandle> OpenFolderChain(const std::wstring& base,
                                               const std::vector<std::wstring>& below,
                                               std::wstring* folder_path) {
   std::vector<UniqueFileHandle> chain;
-  if (!IsOnDriveLetter(base)) return {};
+  if (!IsDriveLetterPath(base)) return {};
   std::wstring path = base.substr(0, 3);
   chain.push_back(OpenFolder(path));
   if (!chain.back()) return {};
@@ -167,7 +112,7 @@ bool WriteAt(HANDLE file, std::uint64_t offset, std::string_view bytes) {
 const char* FolderRefusal(const HandleFacts& facts, const std::wstring& expected_path) {
   if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return "not a folder";
   if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return "a reparse point";
-  if (facts.final_path.empty() || !EqualIgnoringCase(facts.final_path, expected_path)) {
+  if (facts.final_path.empty() || !SamePath(facts.final_path, expected_path)) {
     return "reached through a link";
   }
   return nullptr;
@@ -180,7 +125,7 @@ const char* FileRefusal(const HandleFacts& facts, const std::wstring& expected_p
   }
   if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return "a reparse point";
   if (facts.link_count != 1) return "a file with more than one name";
-  if (facts.final_path.empty() || !EqualIgnoringCase(facts.final_path, expected_path)) {
+  if (facts.final_path.empty() || !SamePath(facts.final_path, expected_path)) {
     return "reached through a link";
   }
   return nullptr;
@@ -195,7 +140,7 @@ Turn NextTurn(const std::array<std::uint64_t, 2>& sizes) {
 }
 
 CrossProcessLock::CrossProcessLock(const std::wstring& name)
-    : mutex_(name.empty() ? nullptr : CreateLockMutex(name)) {}
+    : mutex_(name.empty() ? UniqueKernelHandle() : CreateUserMutex(name, false).handle) {}
 
 bool CrossProcessLock::Take(std::chrono::milliseconds timeout) {
   if (!mutex_) return false;
