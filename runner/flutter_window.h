@@ -13,15 +13,16 @@
 #include "embedding/method_channel.h"
 #include "embedding/plugin_registry.h"
 #include "runner/elevation/pending_tun_launch.h"
+#include "runner/elevation/runtime_window.h"
 #include "runner/elevation/tun_relaunch.h"
 #include "runner/main_window_identity.h"
 #include "runner/tray/tray_icon.h"
+#include "runner/tray/tray_window.h"
 #include "runner/win32_window.h"
 
-inline constexpr char kTrayChannelName[] = "com.talvor.talvorApp/tray";
-inline constexpr char kRuntimeChannelName[] = "com.talvor.talvorApp/windows_runtime";
-
-class FlutterWindow : public Win32Window {
+// The tray channel and menu, and the runtime channel, act on it through the
+// narrow interfaces TrayWindow and RuntimeWindow.
+class FlutterWindow : public Win32Window, public TrayWindow, public RuntimeWindow {
  public:
   // `pending_tun_launch_path` names the file of a TUN launch handed over by
   // the instance that started this one; empty when there is none.
@@ -35,26 +36,27 @@ class FlutterWindow : public Win32Window {
   ~FlutterWindow() override;
 
   // Shows, restores and brings forward a window hidden to the tray.
-  void ActivateMainWindow();
+  void ActivateMainWindow() override;
 
   // Writes the payload to a launch file and starts this program again with
   // administrator rights; on success the window closes. On failure the
   // message (UTF-8) and whether the user declined are set when given.
   bool RelaunchElevatedForTun(const std::string& payload, std::string* error_message,
-                              bool* cancelled);
+                              bool* cancelled) override;
   // True while a handed-over launch file waits to be consumed.
-  bool HasPendingTunLaunch() const;
+  bool HasPendingTunLaunch() const override;
   // The handed-over launch file's bytes, once; empty when there is nothing.
-  std::string ConsumePendingTunLaunch();
+  std::string ConsumePendingTunLaunch() override;
   // Whether this process runs with administrator rights; asked once, when
   // the window is made.
-  bool IsProcessElevated() const { return process_elevated_; }
+  bool IsProcessElevated() const override { return process_elevated_; }
 
   // Whether a minimise has hidden the window to the tray.
   bool IsHiddenToTray() const { return hidden_to_tray_; }
 
-  TrayIcon& tray_icon() { return tray_icon_; }
-  flutter::MethodCallChannel* tray_channel() { return tray_channel_.get(); }
+  TrayIcon& tray_icon() override { return tray_icon_; }
+  flutter::MethodCallChannel* tray_channel() override { return tray_channel_.get(); }
+  HWND WindowHandle() const override { return NativeHandle(); }
   flutter::FlutterViewController* view_controller() { return view_controller_.get(); }
 
  protected:

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "runner/flutter_window.h"
 #include "runner/log/log.h"
 
 namespace {
@@ -30,7 +29,7 @@ void Fail(Result& result, const char* method, const std::string& code, const std
   result.Error(code, message, nullptr);
 }
 
-void ConsumePendingLaunch(FlutterWindow& window, Result& result) {
+void ConsumePendingLaunch(RuntimeWindow& window, Result& result) {
   if (!window.HasPendingTunLaunch()) {
     result.Success(nullptr);
     return;
@@ -43,7 +42,7 @@ void ConsumePendingLaunch(FlutterWindow& window, Result& result) {
   }
 }
 
-void RelaunchElevated(FlutterWindow& window, const EncodableValue* arguments, Result& result) {
+void RelaunchElevated(RuntimeWindow& window, const EncodableValue* arguments, Result& result) {
   const EncodableMap* map = arguments != nullptr ? std::get_if<EncodableMap>(arguments) : nullptr;
   if (map == nullptr) {
     Fail(result, kRelaunch, kInvalidArguments, kArgumentsExpected);
@@ -73,7 +72,7 @@ void RelaunchElevated(FlutterWindow& window, const EncodableValue* arguments, Re
 
 }  // namespace
 
-void HandleRuntimeMethodCall(FlutterWindow& window,
+void HandleRuntimeMethodCall(RuntimeWindow& window,
                              const flutter::MethodCall<EncodableValue>& call,
                              std::unique_ptr<Result> result) {
   const std::string& method = call.method_name();

@@ -9,13 +9,14 @@
 #include "codec/encodable_value.h"
 #include "codec/method_call.h"
 #include "codec/method_result.h"
+#include "runner/elevation/runtime_window.h"
 
-class FlutterWindow;
+inline constexpr char kRuntimeChannelName[] = "com.talvor.talvorApp/windows_runtime";
 
 // Answers a call on the runtime channel exactly once. Argument errors and
 // relaunch failures are channel errors with a fixed code and a Russian
 // message; unknown methods are not implemented.
-void HandleRuntimeMethodCall(FlutterWindow& window,
+void HandleRuntimeMethodCall(RuntimeWindow& window,
                              const flutter::MethodCall<flutter::EncodableValue>& call,
                              std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>> result);
 

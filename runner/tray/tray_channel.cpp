@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "runner/flutter_window.h"
 #include "runner/log/log.h"
 #include "runner/tray/tray_icon.h"
 #include "runner/utils.h"
@@ -29,7 +28,7 @@ void UpdateTrayFromStatus(TrayIcon& tray, const EncodableMap& status) {
 
 }  // namespace
 
-void HandleTrayMethodCall(FlutterWindow& window,
+void HandleTrayMethodCall(TrayWindow& window,
                           const flutter::MethodCall<EncodableValue>& call,
                           std::unique_ptr<flutter::MethodResult<EncodableValue>> result) {
   if (call.method_name() != "updateStatus") {
@@ -42,7 +41,7 @@ void HandleTrayMethodCall(FlutterWindow& window,
   result->Success(nullptr);
 }
 
-void OnTrayCommand(FlutterWindow& window, unsigned int command_id) {
+void OnTrayCommand(TrayWindow& window, unsigned int command_id) {
   switch (command_id) {
     case kTrayCommandToggle:
       if (flutter::MethodCallChannel* channel = window.tray_channel()) {
@@ -53,7 +52,7 @@ void OnTrayCommand(FlutterWindow& window, unsigned int command_id) {
       window.ActivateMainWindow();
       break;
     case kTrayCommandExit:
-      PostMessageW(window.NativeHandle(), WM_CLOSE, 0, 0);
+      PostMessageW(window.WindowHandle(), WM_CLOSE, 0, 0);
       break;
     case kTrayCommandOpenLogFolder:
       talvor::log::OpenLogFolderInExplorer();
