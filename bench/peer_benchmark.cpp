@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchmark_main.h"
 #include "bench/memcpy_baseline.h"
 #include "bench/codec_cases.h"
 #include "codec/encodable_value.h"
@@ -147,11 +148,8 @@ void RegisterShape(const Shape* shape) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  RegisterShape(MakeShape("UpdateStatus", OurUpdateStatus(), PeerUpdateStatusBytes()));
-  RegisterShape(MakeShape("ListOfSmallMaps/10000", ListOfSmallMaps(), PeerSmallMapsBytes()));
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return talvor::bench::RunBenchmarks(argc, argv, [] {
+    RegisterShape(MakeShape("UpdateStatus", OurUpdateStatus(), PeerUpdateStatusBytes()));
+    RegisterShape(MakeShape("ListOfSmallMaps/10000", ListOfSmallMaps(), PeerSmallMapsBytes()));
+  });
 }
