@@ -150,18 +150,12 @@ class DerivedSerializer : public flutter::StandardCodecSerializer {};
 // (the virtual operations, and declared sizes taken on trust).
 enum class ReadPath { kBuffer, kDerivedSerializer, kStreamOfUnknownSize };
 
-inline const std::vector<ReadPath>& EveryReadPath() {
-  static const std::vector<ReadPath> paths = {ReadPath::kBuffer, ReadPath::kDerivedSerializer,
-                                              ReadPath::kStreamOfUnknownSize};
-  return paths;
-}
+inline constexpr ReadPath kEveryReadPath[] = {ReadPath::kBuffer, ReadPath::kDerivedSerializer,
+                                             ReadPath::kStreamOfUnknownSize};
 
 // The paths on which the serializer can hold declared sizes against the
 // message.
-inline const std::vector<ReadPath>& ReadPathsThatKnowTheSize() {
-  static const std::vector<ReadPath> paths = {ReadPath::kBuffer, ReadPath::kDerivedSerializer};
-  return paths;
-}
+inline constexpr ReadPath kReadPathsThatKnowTheSize[] = {ReadPath::kBuffer, ReadPath::kDerivedSerializer};
 
 inline const char* NameOf(ReadPath path) {
   switch (path) {

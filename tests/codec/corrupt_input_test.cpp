@@ -57,12 +57,11 @@ std::string PathName(const testing::TestParamInfo<ReadPath>& info) {
 
 // Cases that hold on every path.
 class CorruptInputTest : public ReadPathTest {};
-INSTANTIATE_TEST_SUITE_P(EveryPath, CorruptInputTest, testing::ValuesIn(talvor::test::EveryReadPath()), PathName);
+INSTANTIATE_TEST_SUITE_P(EveryPath, CorruptInputTest, testing::ValuesIn(talvor::test::kEveryReadPath), PathName);
 
 // Declared sizes held against the message: only where its size is known.
 class DeclaredSizeTest : public ReadPathTest {};
-INSTANTIATE_TEST_SUITE_P(SizeKnown, DeclaredSizeTest, testing::ValuesIn(talvor::test::ReadPathsThatKnowTheSize()),
-                         PathName);
+INSTANTIATE_TEST_SUITE_P(SizeKnown, DeclaredSizeTest, testing::ValuesIn(talvor::test::kReadPathsThatKnowTheSize), PathName);
 
 TEST_P(CorruptInputTest, MissingBytesReadAsZerosWithOneLinePerRefusedRead) {
   Outcome outcome = DecodeCapturing({});
