@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchmark_main.h"
 #include "bench/memcpy_baseline.h"
 #include "codec/encodable_value.h"
 #include "codec/method_call.h"
@@ -97,4 +98,4 @@ BENCHMARK(BM_UpdateStatusCodecOnly);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return talvor::bench::RunBenchmarks(argc, argv); }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchmark_main.h"
 #include "bench/memcpy_baseline.h"
 #include "bench/codec_cases.h"
 #include "codec/encodable_value.h"
@@ -78,13 +79,10 @@ void RegisterBulk(const std::string& name, const EncodableValue& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  RegisterBulk("ByteList/1MiB", Sequence<uint8_t>(kByteListSize));
-  RegisterBulk("Int64List/256Ki", Sequence<int64_t>(kTypedListSize));
-  RegisterBulk("DoubleList/256Ki", Sequence<double>(kTypedListSize));
-  RegisterBulk("ListOfSmallMaps/10000", ListOfSmallMaps());
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return talvor::bench::RunBenchmarks(argc, argv, [] {
+    RegisterBulk("ByteList/1MiB", Sequence<uint8_t>(kByteListSize));
+    RegisterBulk("Int64List/256Ki", Sequence<int64_t>(kTypedListSize));
+    RegisterBulk("DoubleList/256Ki", Sequence<double>(kTypedListSize));
+    RegisterBulk("ListOfSmallMaps/10000", ListOfSmallMaps());
+  });
 }

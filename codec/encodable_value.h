@@ -100,7 +100,7 @@ class EncodableValue : public internal::EncodableValueVariant {
     // Map keys are mostly strings: those are ordered here, without a call.
     const std::string* left = std::get_if<std::string>(&lhs);
     const std::string* right = std::get_if<std::string>(&rhs);
-    if (left != nullptr && right != nullptr) return *left < *right;
+    if (left != nullptr && right != nullptr) return StringLess(*left, *right);
     return Compare(lhs, rhs) < 0;
   }
   friend bool operator>(const EncodableValue& lhs, const EncodableValue& rhs) { return rhs < lhs; }
@@ -119,6 +119,15 @@ class EncodableValue : public internal::EncodableValueVariant {
   // rhs. One pass over both values: deciding each position of a list or map
   // with two less-than tests would take time exponential in the nesting.
   static int Compare(const EncodableValue& lhs, const EncodableValue& rhs);
+
+  // As std::string orders (unsigned bytes). Keys mostly differ in their first
+  // byte; those are told apart here without the library's compare.
+  static bool StringLess(const std::string& lhs, const std::string& rhs) {
+    if (!lhs.empty() && !rhs.empty() && lhs[0] != rhs[0]) {
+      return static_cast<unsigned char>(lhs[0]) < static_cast<unsigned char>(rhs[0]);
+    }
+    return lhs < rhs;
+  }
 };
 
 // What strict access fails with: the standard variant-access error, with the

@@ -338,12 +338,8 @@ class StreamSource {
  public:
   StreamSource(const StandardCodecSerializer& serializer, ByteStreamReader* stream)
       : serializer_(serializer), stream_(stream) {}
-  // Missing bytes read as zeros (and are reported).
-  std::string String(size_t length) {
-    std::string string(length, '\0');
-    stream_->ReadBytes(reinterpret_cast<uint8_t*>(string.data()), length);
-    return string;
-  }
+  // A stream hands out no bytes in place.
+  const uint8_t* Take(size_t) { return nullptr; }
   uint8_t Byte() { return stream_->ReadByte(); }
   void Bytes(uint8_t* buffer, size_t length) { stream_->ReadBytes(buffer, length); }
   void Align(uint8_t alignment) { stream_->ReadAlignment(alignment); }
@@ -359,12 +355,8 @@ class StreamSource {
 class BufferSource {
  public:
   explicit BufferSource(ByteBufferStreamReader* reader) : reader_(reader) {}
-  std::string String(size_t length) {
-    if (const uint8_t* bytes = reader_->Take(length)) return std::string(reinterpret_cast<const char*>(bytes), length);
-    std::string string(length, '\0');
-    Bytes(reinterpret_cast<uint8_t*>(string.data()), length);
-    return string;
-  }
+  // The next `length` bytes in place, or null when they are not all there.
+  const uint8_t* Take(size_t length) { return reader_->Take(length); }
   uint8_t Byte() { return reader_->ByteBufferStreamReader::ReadByte(); }
   void Bytes(uint8_t* buffer, size_t length) { reader_->ByteBufferStreamReader::ReadBytes(buffer, length); }
   void Align(uint8_t alignment) { reader_->ByteBufferStreamReader::ReadAlignment(alignment); }
@@ -385,21 +377,34 @@ T ReadScalar(Source& source) {
 }
 
 template <typename Source>
-size_t ReadSizeFrom(Source& source) {
-  const uint8_t first = source.Byte();
-  if (first < 254) return first;
+size_t ReadLongSizeFrom(Source& source, uint8_t first) {
   if (first == 254) return ReadScalar<uint16_t>(source);
   return ReadScalar<uint32_t>(source);
 }
 
+// The one-byte form, by far the most common, inline.
+template <typename Source>
+inline size_t ReadSizeFrom(Source& source) {
+  const uint8_t first = source.Byte();
+  if (first < 254) return first;
+  return ReadLongSizeFrom(source, first);
+}
+
+// The string is built in the value, straight from the buffer when all its
+// bytes are there; missing bytes read as zeros.
 template <typename Source>
 EncodableValue ReadString(Source& source) {
   const size_t length = ReadSizeFrom(source);
+  if (const uint8_t* bytes = source.Take(length)) {
+    return EncodableValue(std::in_place_type<std::string>, reinterpret_cast<const char*>(bytes), length);
+  }
   if (ExceedsWithSlack(length, source.Remaining(), StandardCodecSerializer::kSizeSlack)) {
     source.Refuse();
     return EncodableValue(std::string());
   }
-  return EncodableValue(source.String(length));
+  EncodableValue value(std::in_place_type<std::string>, length, '\0');
+  source.Bytes(reinterpret_cast<uint8_t*>(std::get_if<std::string>(&value)->data()), length);
+  return value;
 }
 
 template <typename T, typename Source>
@@ -429,10 +434,12 @@ EncodableValue ReadByteList(Source& source) {
 }
 
 // Each element takes at least one byte, so elements beyond the remaining
-// bytes are missing; a few are tolerated and read as null.
+// bytes are missing; a few are tolerated and read as null. Up to that few
+// left, nothing is to be asked of the source.
 template <typename Source>
 bool TooManyElementsMissing(size_t elements_left, const Source& source) {
-  return ExceedsWithSlack(elements_left, source.Remaining(), StandardCodecSerializer::kMissingElementsSlack);
+  return elements_left > StandardCodecSerializer::kMissingElementsSlack &&
+         ExceedsWithSlack(elements_left, source.Remaining(), StandardCodecSerializer::kMissingElementsSlack);
 }
 
 // The next value of `source`, read when converted: a list element or a map
@@ -446,7 +453,8 @@ struct NextValue {
 template <typename Source>
 EncodableValue ReadList(Source& source, NestingScope& scope) {
   const size_t count = ReadSizeFrom(source);
-  EncodableList list;
+  EncodableValue value(std::in_place_type<EncodableList>);
+  EncodableList& list = *std::get_if<EncodableList>(&value);
   list.reserve(NestingScope::RoomFor(count, source.Remaining()));
   if (count > 0) scope.Promise(count - 1);
   for (size_t i = 0; i < count; ++i) {
@@ -456,13 +464,14 @@ EncodableValue ReadList(Source& source, NestingScope& scope) {
     }
     list.emplace_back(NextValue<Source>{source});
   }
-  return EncodableValue(std::move(list));
+  return value;
 }
 
 template <typename Source>
 EncodableValue ReadMap(Source& source, NestingScope& scope) {
   const size_t count = ReadSizeFrom(source);
-  EncodableMap map;
+  EncodableValue value(std::in_place_type<EncodableMap>);
+  EncodableMap& map = *std::get_if<EncodableMap>(&value);
   if (count > 0) scope.Promise(2 * count - 1);
   for (size_t i = 0; i < count; ++i) {
     if (TooManyElementsMissing(count - i, source)) {
@@ -475,7 +484,18 @@ EncodableValue ReadMap(Source& source, NestingScope& scope) {
     map.emplace_hint(map.end(), std::piecewise_construct, std::forward_as_tuple(NextValue<Source>{source}),
                      std::forward_as_tuple(NextValue<Source>{source}));
   }
-  return EncodableValue(std::move(map));
+  return value;
+}
+
+template <typename Source>
+EncodableValue ReadCollection(Source& source, uint8_t type) {
+  NestingScope scope;
+  if (scope.TooDeep()) {
+    std::cerr << "Nesting too deep in StandardCodecSerializer::ReadValueOfType: more than "
+              << StandardCodecSerializer::kMaxNestingDepth << " lists and maps" << std::endl;
+    return EncodableValue();
+  }
+  return type == kList ? ReadList(source, scope) : ReadMap(source, scope);
 }
 
 template <typename Source>
@@ -484,9 +504,11 @@ EncodableValue ReadPayload(Source& source, uint8_t type) {
     case kNull:
       return EncodableValue();
     case kTrue:
-      return EncodableValue(true);
     case kFalse:
-      return EncodableValue(false);
+      // One way for both, without a branch on which: a flag that changes
+      // from one record of a list to the next would otherwise send the
+      // dispatch a different way each time.
+      return EncodableValue(type == kTrue);
     case kInt32:
       return EncodableValue(ReadScalar<int32_t>(source));
     case kInt64:
@@ -508,15 +530,8 @@ EncodableValue ReadPayload(Source& source, uint8_t type) {
     case kFloat32List:
       return ReadTypedList<float>(source);
     case kList:
-    case kMap: {
-      NestingScope scope;
-      if (scope.TooDeep()) {
-        std::cerr << "Nesting too deep in StandardCodecSerializer::ReadValueOfType: more than "
-                  << StandardCodecSerializer::kMaxNestingDepth << " lists and maps" << std::endl;
-        return EncodableValue();
-      }
-      return type == kList ? ReadList(source, scope) : ReadMap(source, scope);
-    }
+    case kMap:
+      return ReadCollection(source, type);
     default:
       // Nothing more is consumed: an enclosing list or map reads on from the
       // next byte.

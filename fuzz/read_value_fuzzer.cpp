@@ -1,5 +1,8 @@
-// Any bytes, read as one value: decoding must stay in bounds and terminate,
-// and the value must encode and read back as itself without a diagnostic.
+// Any bytes, read as one value: decoding must stay in bounds and terminate;
+// a derived serializer, which reads every byte through the virtual
+// operations, must read the same value with the same diagnostics and stop at
+// the same byte; and the value must encode and read back as itself without a
+// diagnostic.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -8,13 +11,39 @@
 #include "codec/standard_codec_serializer.h"
 #include "fuzz/fuzz_support.h"
 
+namespace {
+
+struct Read {
+  flutter::EncodableValue value;
+  size_t diagnostics = 0;
+  size_t bytes_left = 0;
+};
+
+Read ReadWith(const flutter::StandardCodecSerializer& serializer, const uint8_t* data, size_t size) {
+  talvor::fuzz::LineCounter& diagnostics = talvor::fuzz::Diagnostics();
+  diagnostics.lines = 0;
+  flutter::ByteBufferStreamReader reader(data, size);
+  Read read;
+  read.value = serializer.ReadValue(&reader);
+  read.diagnostics = diagnostics.lines;
+  read.bytes_left = reader.RemainingBytes();
+  return read;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace flutter;
-  const StandardCodecSerializer& serializer = StandardCodecSerializer::GetInstance();
   talvor::fuzz::LineCounter& diagnostics = talvor::fuzz::Diagnostics();
 
-  ByteBufferStreamReader reader(data, size);
-  const EncodableValue value = serializer.ReadValue(&reader);
+  const Read read = ReadWith(StandardCodecSerializer::GetInstance(), data, size);
+  static const talvor::test::DerivedSerializer derived;
+  const Read derived_read = ReadWith(derived, data, size);
+  talvor::fuzz::Check(talvor::test::Identical(derived_read.value, read.value),
+                      "a derived serializer read another value");
+  talvor::fuzz::Check(derived_read.diagnostics == read.diagnostics, "a derived serializer wrote other diagnostics");
+  talvor::fuzz::Check(derived_read.bytes_left == read.bytes_left, "a derived serializer stopped elsewhere");
+  const EncodableValue& value = read.value;
 
   diagnostics.lines = 0;
   const std::vector<uint8_t> encoded = talvor::test::Encode(value);

@@ -1,10 +1,12 @@
 #pragma once
 
 // Helpers shared by the codec tests and the fuzz targets: hex byte strings,
-// encoding at an offset, bit-exact value comparison, random nested values.
+// encoding at an offset, the ways a message gets read, bit-exact value
+// comparison, random nested values.
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <ostream>
@@ -91,6 +93,93 @@ inline Decoded Decode(const std::vector<uint8_t>& bytes, size_t offset = 0) {
   reader.ReadBytes(skipped.data(), offset);
   Decoded decoded;
   decoded.value = flutter::StandardCodecSerializer::GetInstance().ReadValue(&reader);
+  decoded.bytes_left = reader.RemainingBytes();
+  return decoded;
+}
+
+// Reads a byte vector through the virtual operations only, as a stream of
+// the application's own would. Like the buffer reader it refuses a read past
+// its end (one line) and reads nothing more after a refusal; unlike it, it can
+// keep its size to itself, as a stream from a pipe does.
+class VectorStreamReader : public flutter::ByteStreamReader {
+ public:
+  VectorStreamReader(const std::vector<uint8_t>& bytes, bool tells_size) : bytes_(bytes), tells_size_(tells_size) {}
+
+  uint8_t ReadByte() override {
+    if (position_ >= bytes_.size()) {
+      RefuseRead();
+      return 0;
+    }
+    return bytes_[position_++];
+  }
+  void ReadBytes(uint8_t* buffer, size_t length) override {
+    if (position_ > bytes_.size() || length > bytes_.size() - position_) {
+      RefuseRead();
+      return;
+    }
+    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(position_), length, buffer);
+    position_ += length;
+  }
+  void ReadAlignment(uint8_t alignment) override {
+    while (alignment != 0 && position_ % alignment != 0) ++position_;
+  }
+  size_t RemainingBytes() const override { return tells_size_ ? Left() : kUnknownSize; }
+  void RefuseRead() override {
+    ByteStreamReader::RefuseRead();
+    position_ = std::max(position_, bytes_.size());
+  }
+
+  // What is left to read, whether or not the reader tells.
+  size_t Left() const { return position_ < bytes_.size() ? bytes_.size() - position_ : 0; }
+
+ private:
+  const std::vector<uint8_t>& bytes_;
+  bool tells_size_;
+  size_t position_ = 0;
+};
+
+// A serializer that adds nothing, but is derived all the same: it reads and
+// writes every value, at every depth, through the virtual operations, as an
+// extended codec does.
+class DerivedSerializer : public flutter::StandardCodecSerializer {};
+
+// The ways a message gets read, which must agree: the standard serializer on
+// a buffer reader (its path without virtual calls), a derived serializer on a
+// buffer reader (every byte through the virtual operations, the size known),
+// and the standard serializer on a stream that keeps its size to itself
+// (the virtual operations, and declared sizes taken on trust).
+enum class ReadPath { kBuffer, kDerivedSerializer, kStreamOfUnknownSize };
+
+inline constexpr ReadPath kEveryReadPath[] = {ReadPath::kBuffer, ReadPath::kDerivedSerializer,
+                                             ReadPath::kStreamOfUnknownSize};
+
+// The paths on which the serializer can hold declared sizes against the
+// message.
+inline constexpr ReadPath kReadPathsThatKnowTheSize[] = {ReadPath::kBuffer, ReadPath::kDerivedSerializer};
+
+inline const char* NameOf(ReadPath path) {
+  switch (path) {
+    case ReadPath::kBuffer: return "buffer reader";
+    case ReadPath::kDerivedSerializer: return "derived serializer";
+    case ReadPath::kStreamOfUnknownSize: return "stream of unknown size";
+  }
+  return "?";
+}
+
+// Reads one value from the start of `bytes` along `path`.
+inline Decoded DecodeVia(ReadPath path, const std::vector<uint8_t>& bytes) {
+  Decoded decoded;
+  if (path == ReadPath::kStreamOfUnknownSize) {
+    VectorStreamReader reader(bytes, /*tells_size=*/false);
+    decoded.value = flutter::StandardCodecSerializer::GetInstance().ReadValue(&reader);
+    decoded.bytes_left = reader.Left();
+    return decoded;
+  }
+  flutter::ByteBufferStreamReader reader(bytes.data(), bytes.size());
+  static const DerivedSerializer derived;
+  const flutter::StandardCodecSerializer& serializer =
+      path == ReadPath::kBuffer ? flutter::StandardCodecSerializer::GetInstance() : derived;
+  decoded.value = serializer.ReadValue(&reader);
   decoded.bytes_left = reader.RemainingBytes();
   return decoded;
 }

@@ -1,6 +1,9 @@
 // Truncated and corrupt input: exact diagnostics, zeros and nulls in place of
 // what is missing, and the bounds that keep a corrupt size or deep nesting
-// from exhausting memory or the stack.
+// from exhausting memory or the stack. Each case runs on every path it
+// applies to (see ReadPath): the standard serializer's own buffer path, a
+// derived serializer, and, unless it is about a size held against the
+// message, a stream that does not tell its size.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -16,8 +19,8 @@ namespace {
 
 using namespace std::string_literals;
 using talvor::test::Bytes;
-using talvor::test::Decode;
 using talvor::test::Encode;
+using talvor::test::ReadPath;
 using talvor::test::StderrCapture;
 using testing::ElementsAre;
 using testing::Each;
@@ -33,15 +36,34 @@ struct Outcome {
   std::vector<std::string> lines;
 };
 
-Outcome DecodeCapturing(const std::vector<uint8_t>& bytes) {
-  StderrCapture capture;
-  Outcome outcome;
-  outcome.value = Decode(bytes).value;
-  outcome.lines = capture.Lines();
-  return outcome;
+class ReadPathTest : public testing::TestWithParam<ReadPath> {
+ protected:
+  Outcome DecodeCapturing(const std::vector<uint8_t>& bytes) const {
+    StderrCapture capture;
+    Outcome outcome;
+    outcome.value = talvor::test::DecodeVia(GetParam(), bytes).value;
+    outcome.lines = capture.Lines();
+    return outcome;
+  }
+};
+
+std::string PathName(const testing::TestParamInfo<ReadPath>& info) {
+  std::string name;
+  for (const char c : std::string(talvor::test::NameOf(info.param))) {
+    if (c != ' ') name += c;
+  }
+  return name;
 }
 
-TEST(CorruptInputTest, MissingBytesReadAsZerosWithOneLinePerRefusedRead) {
+// Cases that hold on every path.
+class CorruptInputTest : public ReadPathTest {};
+INSTANTIATE_TEST_SUITE_P(EveryPath, CorruptInputTest, testing::ValuesIn(talvor::test::kEveryReadPath), PathName);
+
+// Declared sizes held against the message: only where its size is known.
+class DeclaredSizeTest : public ReadPathTest {};
+INSTANTIATE_TEST_SUITE_P(SizeKnown, DeclaredSizeTest, testing::ValuesIn(talvor::test::kReadPathsThatKnowTheSize), PathName);
+
+TEST_P(CorruptInputTest, MissingBytesReadAsZerosWithOneLinePerRefusedRead) {
   Outcome outcome = DecodeCapturing({});
   EXPECT_TRUE(outcome.value.IsNull());
   EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
@@ -65,15 +87,17 @@ TEST(CorruptInputTest, MissingBytesReadAsZerosWithOneLinePerRefusedRead) {
 }
 
 // The bytes after a size that does not fit belong to that value, so they are
-// never read again as further values, whether the payload was short of bytes
-// or refused outright for overrunning the message by more than the slack.
-TEST(CorruptInputTest, NothingIsReadAfterAPayloadThatRunsPastTheEnd) {
-  Outcome outcome = DecodeCapturing(Bytes("0C 02 07 05 61 62"));
+// never read again as further values: here a payload short of bytes, below
+// one refused outright for overrunning the message by more than the slack.
+TEST_P(CorruptInputTest, NothingIsReadAfterAPayloadThatRunsPastTheEnd) {
+  const Outcome outcome = DecodeCapturing(Bytes("0C 02 07 05 61 62"));
   EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue("\0\0\0\0\0"s), EncodableValue()}));
   EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
+}
 
+TEST_P(DeclaredSizeTest, NothingIsReadAfterAPayloadRefusedForItsSize) {
   // A string of 0x20000 bytes with one byte present.
-  outcome = DecodeCapturing(Bytes("0C 02 07 FF 00 00 02 00 01"));
+  Outcome outcome = DecodeCapturing(Bytes("0C 02 07 FF 00 00 02 00 01"));
   EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue(""), EncodableValue()}));
   EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
   outcome = DecodeCapturing(Bytes("0C 02 08 FF 00 00 02 00 01"));
@@ -86,6 +110,16 @@ TEST(CorruptInputTest, NothingIsReadAfterAPayloadThatRunsPastTheEnd) {
   outcome = DecodeCapturing(Bytes("0C 02 0C FE FF 00 01"));
   EXPECT_EQ(outcome.value, EncodableValue(EncodableList{EncodableValue(EncodableList{}), EncodableValue()}));
   EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead, kInvalidRead));
+}
+
+// A stream that keeps its size to itself gives nothing to hold a declared
+// size against: the string has its 0x20000 bytes, zeros as they are missing.
+TEST(StreamOfUnknownSizeTest, DeclaredSizesAreTakenOnTrust) {
+  StderrCapture capture;
+  const EncodableValue value =
+      talvor::test::DecodeVia(ReadPath::kStreamOfUnknownSize, Bytes("0C 02 07 FF 00 00 02 00 01")).value;
+  EXPECT_EQ(value, EncodableValue(EncodableList{EncodableValue(std::string(0x20000, '\0')), EncodableValue()}));
+  EXPECT_THAT(capture.Lines(), ElementsAre(kInvalidRead, kInvalidRead));
 }
 
 // Bytes held by a decoded value: string and list contents, all the way down.
@@ -114,7 +148,7 @@ size_t PayloadBytes(const EncodableValue& value) {
 // A list of 2 000 strings, each declaring as many bytes as follow its header
 // plus the slack: every one of them overruns the message by exactly as much as
 // is tolerated. The slack is granted once for the whole message.
-TEST(CorruptInputTest, ManyOverlongStringsHoldAtMostTheMessageAndTheSlack) {
+TEST_P(DeclaredSizeTest, ManyOverlongStringsHoldAtMostTheMessageAndTheSlack) {
   constexpr size_t kStrings = 2000;
   constexpr size_t kHeader = 6;  // 07 FF and four bytes of size
   std::vector<uint8_t> bytes = Bytes("0C FE D0 07");
@@ -130,7 +164,7 @@ TEST(CorruptInputTest, ManyOverlongStringsHoldAtMostTheMessageAndTheSlack) {
   EXPECT_THAT(outcome.lines, Each(kInvalidRead));
 }
 
-TEST(CorruptInputTest, UnknownTypesReadAsNullAndConsumeOnlyTheirTypeByte) {
+TEST_P(CorruptInputTest, UnknownTypesReadAsNullAndConsumeOnlyTheirTypeByte) {
   Outcome outcome = DecodeCapturing(Bytes("80"));
   EXPECT_TRUE(outcome.value.IsNull());
   EXPECT_THAT(outcome.lines, ElementsAre("Unknown type in StandardCodecSerializer::ReadValueOfType: 128"));
@@ -140,14 +174,14 @@ TEST(CorruptInputTest, UnknownTypesReadAsNullAndConsumeOnlyTheirTypeByte) {
   EXPECT_THAT(outcome.lines, ElementsAre("Unknown type in StandardCodecSerializer::ReadValueOfType: 15"));
 }
 
-TEST(CorruptInputTest, TheFirstOccurrenceOfAKeyWins) {
+TEST_P(CorruptInputTest, TheFirstOccurrenceOfAKeyWins) {
   const Outcome outcome = DecodeCapturing(Bytes("0D 03 07 01 61 03 01 00 00 00 07 01 61 01 04 05 00 00 00 00 00 00 00 02"));
   EXPECT_EQ(outcome.value, EncodableValue(EncodableMap{{EncodableValue("a"), EncodableValue(int32_t{1})},
                                                        {EncodableValue(int64_t{5}), EncodableValue(false)}}));
   EXPECT_TRUE(outcome.lines.empty());
 }
 
-TEST(CorruptInputTest, EveryTruncationOfAMessageDecodesWithDiagnostics) {
+TEST_P(CorruptInputTest, EveryTruncationOfAMessageDecodesWithDiagnostics) {
   EncodableMap map{{EncodableValue("list"), EncodableValue(EncodableList{EncodableValue(1.5), EncodableValue("abc")})},
                    {EncodableValue("ints"), EncodableValue(std::vector<int64_t>{1, 2})},
                    {EncodableValue("floats"), EncodableValue(std::vector<float>{0.5f})},
@@ -165,7 +199,7 @@ TEST(CorruptInputTest, EveryTruncationOfAMessageDecodesWithDiagnostics) {
 
 // Any single corrupted byte: decoding completes, says only what the decoder
 // can say, and holds no more than the message and the slack.
-TEST(CorruptInputTest, CorruptedBytesDecodeWithinTheBoundAndKnownDiagnostics) {
+TEST_P(DeclaredSizeTest, CorruptedBytesDecodeWithinTheBoundAndKnownDiagnostics) {
   const EncodableValue value(EncodableList{
       EncodableValue(EncodableMap{{EncodableValue("k"), EncodableValue(std::vector<double>{1, 2})}}),
       EncodableValue(std::vector<int32_t>{1, 2, 3}), EncodableValue("text"), EncodableValue(int64_t{-1})});
@@ -194,7 +228,7 @@ std::vector<uint8_t> StringDeclaring(uint32_t declared, size_t present) {
   return bytes;
 }
 
-TEST(CorruptInputTest, PayloadsMayOverrunTheMessageOnlyBySlack) {
+TEST_P(DeclaredSizeTest, PayloadsMayOverrunTheMessageOnlyBySlack) {
   // At the limit the declared length stands, filled with zeros.
   Outcome outcome = DecodeCapturing(StringDeclaring(10 + kSlack, 10));
   EXPECT_EQ(outcome.value, EncodableValue(std::string(10 + kSlack, '\0')));
@@ -237,7 +271,7 @@ std::vector<uint8_t> CollectionDeclaring(uint8_t type, uint16_t count, size_t pr
   return bytes;
 }
 
-TEST(CorruptInputTest, ListsAndMapsMayMissOnlyAFewElements) {
+TEST_P(DeclaredSizeTest, ListsAndMapsMayMissOnlyAFewElements) {
   Outcome outcome = DecodeCapturing(CollectionDeclaring(0x0C, 3 + kMissing, 3));
   EncodableList expected(3, EncodableValue(true));
   expected.resize(3 + kMissing);
@@ -266,7 +300,7 @@ TEST(CorruptInputTest, ListsAndMapsMayMissOnlyAFewElements) {
   EXPECT_THAT(outcome.lines, ElementsAre(kInvalidRead));
 }
 
-TEST(CorruptInputTest, NestedListsCannotEachClaimTheRestOfTheMessage) {
+TEST_P(DeclaredSizeTest, NestedListsCannotEachClaimTheRestOfTheMessage) {
   // 200 lists, each declaring as many elements as bytes follow its header,
   // around 1000 trues. Once the innermost has read them, every enclosing list
   // stops at once instead of adding a thousand nulls each.
@@ -308,7 +342,7 @@ int DepthOf(const EncodableValue& value) {
   return 0;
 }
 
-TEST(CorruptInputTest, NestingIsBounded) {
+TEST_P(CorruptInputTest, NestingIsBounded) {
   constexpr int kLimit = StandardCodecSerializer::kMaxNestingDepth;
   for (bool maps : {false, true}) {
     SCOPED_TRACE(maps ? "maps" : "lists");
