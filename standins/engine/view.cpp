@@ -29,7 +29,8 @@ UINT EffectiveDpiForMonitor(HMONITOR monitor) {
   return dpi_x;
 }
 
-View::View(ViewDelegate& delegate, HWND parking_parent, int width, int height) : delegate_(delegate) {
+View::View(ViewDelegate& delegate, HWND parking_parent, int width, int height)
+    : delegate_(delegate), composition_(LoadLibraryW(L"dcomp.dll")) {
   WNDCLASSW window_class{};
   window_class.style = CS_HREDRAW | CS_VREDRAW;
   window_class.lpfnWndProc = &View::WindowProcedure;

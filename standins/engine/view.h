@@ -45,6 +45,11 @@ class View {
   SIZE ClientSize() const;
 
   ViewDelegate& delegate_;
+  // A real engine's renderer loads the system's composition library by its
+  // bare name when it makes its surface. So does this view (it uses nothing
+  // of it), so that the program's rule for libraries loaded by name meets
+  // such a load.
+  UniqueModule composition_;
   UniqueWindow window_;
   UniqueGdiObject back_buffer_;
   SIZE back_buffer_size_{0, 0};

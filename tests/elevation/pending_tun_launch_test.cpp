@@ -220,19 +220,32 @@ TEST_F(PendingFileTest, AFileDeletedByOthersIsNoLaunch) {
   EXPECT_EQ(launch.Take(), "");
 }
 
-// Consumption is final even when it gave nothing.
-TEST_F(PendingFileTest, AFileInUseEndsTheLaunchButStays) {
-  const std::wstring file = Write("{}");
-  {
+// The launch holds its file shared for reading only: a reader elsewhere does
+// not stop it, but a handle that may write or delete the file, however much
+// that handle shares, keeps the launch from opening it. Consumption is final
+// even when it gave nothing, and then the file stays.
+TEST_F(PendingFileTest, IsOpenedSharedForReadingOnly) {
+  const struct {
+    const char* what;
+    DWORD access;
+    bool taken;
+  } others[] = {
+      {"a reader", GENERIC_READ, true},
+      {"a writer", GENERIC_WRITE, false},
+      {"a deleter", DELETE, false},
+  };
+  for (const auto& other : others) {
+    const std::wstring file = Write("{}");
     PendingTunLaunch launch(file);
-    talvor::UniqueFileHandle writer(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+    talvor::UniqueFileHandle handle(CreateFileW(file.c_str(), other.access,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                 nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(writer);
-    EXPECT_TRUE(launch.IsPresent());
-    EXPECT_EQ(launch.Take(), "");
-    EXPECT_FALSE(launch.IsPresent());
+    ASSERT_TRUE(handle) << other.what;
+    EXPECT_EQ(launch.Take(), other.taken ? "{}" : "") << other.what;
+    EXPECT_FALSE(launch.IsPresent()) << other.what;
+    handle.reset();
+    EXPECT_EQ(FileExists(file), !other.taken) << other.what;
   }
-  EXPECT_EQ(ReadFileBytes(file), "{}");
 }
 
 // Wine reads past another handle's lock, so the read error is made by the
@@ -381,18 +394,40 @@ TEST_F(RefusedLaunchFileTest, AFileWithASecondName) {
   EXPECT_EQ(ReadFileBytes(other_name), "a file of the user's");
 }
 
+// One byte past the largest payload, and a size whose low 32 bits say one
+// byte (a file that ends past 4 GiB takes no disk space here: Wine's files on
+// a Linux file system are sparse).
 TEST_F(RefusedLaunchFileTest, AFileLargerThanAnyPayload) {
-  const std::wstring path = scratch_.File(L"tlp3.tmp");
-  {
-    talvor::UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    ASSERT_TRUE(file);
-    LARGE_INTEGER size = {};
-    size.QuadPart = 16 * 1024 * 1024 + 1;
-    ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(SetEndOfFile(file.get()));
+  const struct {
+    const wchar_t* name;
+    LONGLONG size;
+  } files[] = {{L"tlp3a.tmp", 16 * 1024 * 1024 + 1}, {L"tlp3b.tmp", (1LL << 32) + 1}};
+  for (const auto& file : files) {
+    const std::wstring path = scratch_.File(file.name);
+    {
+      talvor::UniqueFileHandle made(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+      ASSERT_TRUE(made);
+      LARGE_INTEGER size = {};
+      size.QuadPart = file.size;
+      ASSERT_TRUE(SetFilePointerEx(made.get(), size, nullptr, FILE_BEGIN));
+      ASSERT_TRUE(SetEndOfFile(made.get()));
+    }
+    ExpectRefused(path);
   }
-  ExpectRefused(path);
+}
+
+// A link named like a launch file that leads to a launch file elsewhere:
+// Wine shows a link to a file as the file itself, and the final path of what
+// was opened is where the link leads, not where the path says.
+TEST_F(RefusedLaunchFileTest, ALinkToALaunchFileElsewhere) {
+  ScratchDirectory elsewhere(L"elsewhere");
+  const std::wstring target = elsewhere.File(L"tlp9.tmp");
+  ASSERT_TRUE(WriteFileBytes(target, "{\"mode\": \"tun\"}"));
+  ScratchDirectory linked(L"linked");  // goes first, with its link
+  const std::wstring link = linked.File(L"tlp4.tmp");
+  ASSERT_TRUE(talvor::test::MakeHostSymlink(target, link));
+  ExpectRefused(link);
+  EXPECT_EQ(ReadFileBytes(target), "{\"mode\": \"tun\"}");
 }
 
 OpenedFileFacts RegularFile() {
@@ -407,8 +442,11 @@ OpenedFileFacts RegularFile() {
   return facts;
 }
 
-// The checks on what the open handle leads to. Reparse points cannot be made
-// under Wine, so these cases are given as the system would describe them.
+// The checks on what the open handle leads to, given as the system would
+// describe them. Under Wine a file that is a link reads as a plain file (the
+// reparse point case cannot be made there) and a folder link on the way is
+// refused before the file is opened; a link to a file elsewhere and a size
+// past 4 GiB run for real above.
 TEST(AcceptableLaunchFile, IsARegularDiskFileWithOneNameReachedWhereItsPathSays) {
   EXPECT_TRUE(IsAcceptableLaunchFile(RegularFile()));
   OpenedFileFacts other_case = RegularFile();

@@ -8,6 +8,7 @@
 
 #include "runner/elevation/process_elevation.h"
 #include "runner/win32_handles.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -71,14 +72,27 @@ TEST(FormatWindowsError, GivesWhatThisSystemSays) {
 // Wine reports every process as elevated.
 TEST(IsProcessElevated, IsWhatThisSystemSays) { EXPECT_TRUE(IsProcessElevated()); }
 
-TEST(IsProcessElevated, ATokenThatCannotBeAskedIsNotElevated) {
-  EXPECT_FALSE(IsTokenElevated(nullptr));
-  talvor::UniqueKernelHandle unqueryable;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, unqueryable.put()));
-  EXPECT_FALSE(IsTokenElevated(unqueryable.get()));
+// Wine reports every process elevated; the token linked to its token is the
+// same user's limited one, which says it is not. A token that cannot be
+// asked counts as not elevated.
+TEST(IsTokenElevated, IsWhatTheTokensElevationSaysAndFalseWhenItCannotBeAsked) {
   talvor::UniqueKernelHandle queryable;
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, queryable.put()));
-  EXPECT_TRUE(IsTokenElevated(queryable.get()));
+  const talvor::UniqueKernelHandle limited = talvor::test::LimitedToken();
+  ASSERT_TRUE(limited);
+  talvor::UniqueKernelHandle unqueryable;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, unqueryable.put()));
+  const struct {
+    const char* what;
+    HANDLE token;
+    bool elevated;
+  } cases[] = {
+      {"this process's token", queryable.get(), true},
+      {"its limited linked token", limited.get(), false},
+      {"a token opened without the right to query it", unqueryable.get(), false},
+      {"no token", nullptr, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsTokenElevated(c.token), c.elevated) << c.what;
 }
 
 }  // namespace

@@ -158,10 +158,13 @@ std::wstring Lower(std::wstring text) {
 TEST(PlantedLibraryScenario, ALibraryBesideTheProgramIsNeverLoaded) {
   std::optional<BundleCopy> installation = BundleCopy::Make(Bundle());
   ASSERT_TRUE(installation);
-  // The program calls dwmapi.dll. (Planting a library that Wine's own system
+  // The engine loads dcomp.dll by its bare name, as a real engine's renderer
+  // does: only the program's restriction of the search to the system folder
+  // keeps a copy beside the program out. The program loads dwmapi.dll from
+  // the system folder itself. (Planting a library that Wine's own system
   // libraries import, such as shcore.dll, breaks any program under Wine,
   // which has no known-libraries list: that is no test of this program.)
-  const std::vector<std::string> planted = {"dwmapi.dll"};
+  const std::vector<std::string> planted = {"dwmapi.dll", "dcomp.dll"};
   for (const std::string& name : planted) {
     fs::copy_file(fs::path(TestExecutableDirectory()) / "planted_library.dll", *installation / name);
   }

@@ -38,8 +38,17 @@ HWND FindVisibleMenu(DWORD process_id) {
 std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem::path& directory,
                                        const std::vector<std::wstring>& arguments, HANDLE job,
                                        const std::wstring& working_directory) {
+  ChildProcess::StartOptions options;
+  options.job = job;
+  options.working_directory = working_directory;
+  return StartShown(app, directory, arguments, options);
+}
+
+std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem::path& directory,
+                                       const std::vector<std::wstring>& arguments,
+                                       const ChildProcess::StartOptions& options) {
   const TrayIconWatch tray;
-  std::optional<ChildProcess> process = StartProgram(directory, arguments, job, working_directory);
+  std::optional<ChildProcess> process = StartProgram(directory, arguments, options);
   if (!process) {
     ADD_FAILURE() << "the program did not start";
     return std::nullopt;

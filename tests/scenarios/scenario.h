@@ -91,6 +91,10 @@ struct ShownProgram {
 std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem::path& directory,
                                        const std::vector<std::wstring>& arguments = {}, HANDLE job = nullptr,
                                        const std::wstring& working_directory = {});
+// The same with any start options (a token, say).
+std::optional<ShownProgram> StartShown(AppConnection& app, const std::filesystem::path& directory,
+                                       const std::vector<std::wstring>& arguments,
+                                       const ChildProcess::StartOptions& options);
 
 // Checks the end of a program that was asked to close: exit code 0, engine
 // destroyed, window and tray icon gone, no process of it left (but the

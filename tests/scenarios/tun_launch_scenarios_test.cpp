@@ -147,10 +147,13 @@ TEST(TunLaunchScenario, FromACopyInAUserFolderTheRelaunchIsRefusedAndTheWindowSt
   ExpectCleanEnd(app, *program);
 }
 
-// A pending-launch argument beside anything else was smuggled in (a link
-// that broke out of its quotes): it is taken off the arguments and its file
-// is never offered, read or deleted.
-TEST(TunLaunchScenario, APendingArgumentBesideALinkIsNotOffered) {
+// A pending-launch argument counts only alone, in an instance with
+// administrator rights. Beside anything else it was smuggled in (a link that
+// broke out of its quotes); an instance without those rights was not started
+// by the relaunch. It is taken off the arguments and its file is never
+// offered, read or deleted. (Wine reports every process elevated but one
+// started with the limited token linked to this process's.)
+TEST(TunLaunchScenario, APendingArgumentBesideALinkOrWithoutAdministratorRightsIsNotOffered) {
   RunningInstanceWindow running;  // a hand-off would go here
   ShowWindow(running.get(), SW_SHOWMINIMIZED);
   const fs::path file = MakePendingLaunchFile(kPayload);
@@ -168,9 +171,22 @@ TEST(TunLaunchScenario, APendingArgumentBesideALinkIsNotOffered) {
 
   ExpectSuccess(CallRuntime(app, "hasPendingTunLaunch", program->id()), EncodableValue(false));
   ExpectSuccess(CallRuntime(app, "consumePendingTunLaunch", program->id()), EncodableValue());
-
   PostMessageW(program->window, WM_CLOSE, 0, 0);
   ExpectCleanEnd(app, *program);
+
+  const UniqueKernelHandle limited = LimitedToken();
+  ASSERT_TRUE(limited);
+  ChildProcess::StartOptions without_rights;
+  without_rights.token = limited.get();
+  program = StartShown(app, installed->path(), {kPendingLaunchArgument + file.wstring()}, without_rights);
+  ASSERT_TRUE(program);
+  ExpectSuccess(CallRuntime(app, "isProcessElevated", program->id()), EncodableValue(false));
+  EXPECT_TRUE(program->entrypoint_arguments.empty()) << Describe(program->entrypoint_arguments);
+  ExpectSuccess(CallRuntime(app, "hasPendingTunLaunch", program->id()), EncodableValue(false));
+  ExpectSuccess(CallRuntime(app, "consumePendingTunLaunch", program->id()), EncodableValue());
+  PostMessageW(program->window, WM_CLOSE, 0, 0);
+  ExpectCleanEnd(app, *program);
+
   EXPECT_EQ(ReadFileBytes(file), kPayload) << "neither read nor deleted, at the end either";
   std::error_code ignored;
   fs::remove(file, ignored);

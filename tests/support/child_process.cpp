@@ -161,10 +161,13 @@ std::optional<ChildProcess> ChildProcess::Start(const std::wstring& executable,
 
   if (options.job != nullptr) flags |= CREATE_SUSPENDED;
   PROCESS_INFORMATION information{};
-  const BOOL started = CreateProcessW(
-      executable.c_str(), command_line.data(), nullptr, nullptr, reader ? TRUE : FALSE, flags, nullptr,
-      options.working_directory.empty() ? nullptr : options.working_directory.c_str(),
-      &startup.StartupInfo, &information);
+  const wchar_t* const directory = options.working_directory.empty() ? nullptr : options.working_directory.c_str();
+  const BOOL started =
+      options.token != nullptr
+          ? CreateProcessAsUserW(options.token, executable.c_str(), command_line.data(), nullptr, nullptr,
+                                 reader ? TRUE : FALSE, flags, nullptr, directory, &startup.StartupInfo, &information)
+          : CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, reader ? TRUE : FALSE, flags,
+                           nullptr, directory, &startup.StartupInfo, &information);
   if (startup.lpAttributeList != nullptr) DeleteProcThreadAttributeList(startup.lpAttributeList);
   child_stderr.reset();  // the child holds its own copy now
   if (!started) return std::nullopt;
@@ -176,6 +179,21 @@ std::optional<ChildProcess> ChildProcess::Start(const std::wstring& executable,
   }
   child.stderr_ = std::move(reader);
   return child;
+}
+
+UniqueKernelHandle LimitedToken() {
+  UniqueKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+  TOKEN_LINKED_TOKEN linked{};
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenLinkedToken, &linked, sizeof(linked), &size)) return {};
+  const UniqueKernelHandle limited(linked.LinkedToken);
+  UniqueKernelHandle primary;
+  if (!DuplicateTokenEx(limited.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
+                        primary.put())) {
+    return {};
+  }
+  return primary;
 }
 
 std::optional<ChildProcess> ChildProcess::Adopt(DWORD process_id) {

@@ -25,6 +25,9 @@ class ChildProcess {
     // When set, the child belongs to this job object before it runs any of
     // its code, and so does every process it starts.
     HANDLE job = nullptr;
+    // When set, the child runs with this primary token instead of a copy of
+    // this process's (CreateProcessAsUserW).
+    HANDLE token = nullptr;
   };
 
   // Starts `executable` with `arguments`, each quoted so that the child sees
@@ -68,6 +71,12 @@ class ChildProcess {
   DWORD id_ = 0;
   std::unique_ptr<StderrReader> stderr_;
 };
+
+// A primary token of this process's user without administrator rights, for
+// StartOptions::token: the limited token linked to this process's (Wine
+// gives every process an elevated token, with such a linked one). Empty when
+// the system gives none.
+UniqueKernelHandle LimitedToken();
 
 // Ends a process that this test caused to start indirectly (for example the
 // program's own relaunch), by its id: waits up to `grace` for it to end by

@@ -250,6 +250,22 @@ ScratchDirectory& ScratchDirectory::operator=(ScratchDirectory&& other) noexcept
 
 namespace {
 
+// Whether the file at `path` lies elsewhere: Wine shows a link to a file as
+// that file, with the final path of the file it leads to, and deleting the
+// link deletes that file.
+bool IsLinkToAFileElsewhere(const std::wstring& path) {
+  const UniqueFileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return false;
+  std::wstring final_path(32768, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(file.get(), final_path.data(), static_cast<DWORD>(final_path.size()),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= final_path.size()) return false;
+  return CompareStringOrdinal(final_path.c_str(), static_cast<int>(length), path.c_str(),
+                              static_cast<int>(path.size()), TRUE) != CSTR_EQUAL;
+}
+
 // Removes a folder with everything in it through the system's long-path form,
 // which reaches paths beyond MAX_PATH that tests make.
 void RemoveTree(const std::wstring& folder) {
@@ -265,6 +281,8 @@ void RemoveTree(const std::wstring& folder) {
         if (!RemoveDirectoryW(path.c_str()) && !DeleteFileW(path.c_str())) RemoveHostSymlink(path);
       } else if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         RemoveTree(path);
+      } else if (IsLinkToAFileElsewhere(path)) {
+        RemoveHostSymlink(path);
       } else {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (!DeleteFileW(path.c_str())) RemoveHostSymlink(path);

@@ -33,9 +33,15 @@ std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
                                          const std::vector<std::wstring>& arguments, HANDLE job,
                                          const std::wstring& working_directory) {
   ChildProcess::StartOptions options;
-  options.capture_stderr = true;
   options.job = job;
   options.working_directory = working_directory;
+  return StartProgram(directory, arguments, options);
+}
+
+std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
+                                         const std::vector<std::wstring>& arguments,
+                                         ChildProcess::StartOptions options) {
+  options.capture_stderr = true;
   return ChildProcess::Start((directory / kProgramFileName).wstring(), arguments, options);
 }
 

@@ -28,6 +28,10 @@ inline constexpr wchar_t kMainWindowTitle[] = L"Talvor VPN";
 std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
                                          const std::vector<std::wstring>& arguments = {},
                                          HANDLE job = nullptr, const std::wstring& working_directory = {});
+// The same with any options (its standard error is always captured).
+std::optional<ChildProcess> StartProgram(const std::filesystem::path& directory,
+                                         const std::vector<std::wstring>& arguments,
+                                         ChildProcess::StartOptions options);
 
 // A window's text (a top-level window's title); empty for no window.
 std::wstring WindowText(HWND window);

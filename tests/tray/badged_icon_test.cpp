@@ -99,13 +99,32 @@ constexpr uint32_t kBlack = 0x000000u;
 constexpr uint32_t kGreen = 0x22C55Eu;  // RGB(34, 197, 94)
 constexpr uint32_t kGrey = 0x94A3B8u;   // RGB(148, 163, 184)
 
+const BadgeCase& BadgeCaseFor(int size) {
+  for (const BadgeCase& badge_case : kBadgeCases) {
+    if (badge_case.size == size) return badge_case;
+  }
+  ADD_FAILURE() << "no badge case for " << size << " px";
+  return kBadgeCases[1];
+}
+
 // Over any background the badge shows opaque: its dot in its colour, its
-// ring white (32-pixel icons).
-void ExpectOpaqueBadgeOver(HICON icon, uint32_t background, uint32_t badge) {
-  const IconPixels shown = RenderOver(icon, 32, background);
-  EXPECT_EQ(Rgb(shown.At(25, 25)), badge) << "the dot";
-  EXPECT_EQ(Rgb(shown.At(20, 25)), kWhite) << "the ring";
-  EXPECT_EQ(Rgb(shown.At(29, 25)), kWhite) << "the ring";
+// ring white.
+void ExpectOpaqueBadgeOver(HICON icon, int size, uint32_t background, uint32_t badge) {
+  const BadgeCase& expected = BadgeCaseFor(size);
+  const IconPixels shown = RenderOver(icon, size, background);
+  const LONG middle = (expected.ring.top + expected.ring.bottom) / 2;
+  EXPECT_EQ(Rgb(shown.At((expected.dot.left + expected.dot.right) / 2, middle)), badge) << "the dot";
+  EXPECT_EQ(Rgb(shown.At(expected.ring.left, middle)), kWhite) << "the ring";
+  EXPECT_EQ(Rgb(shown.At(expected.ring.right - 1, middle)), kWhite) << "the ring";
+}
+
+// The badged icon's own mask lets everything through, at the icon's size: its
+// colour image's alpha alone decides what shows.
+void ExpectClearMaskOfSize(HICON icon, int size) {
+  const IconPixels mask = ReadMaskPixels(icon);
+  ASSERT_EQ(mask.width, size);
+  ASSERT_EQ(mask.height, size);
+  for (uint32_t pixel : mask.pixels) ASSERT_EQ(Rgb(pixel), kWhite) << "a mask pixel that is not clear";
 }
 
 // Drawing calls need not give the badge any alpha; without care it would be
@@ -118,7 +137,7 @@ TEST(CreateBadgedIcon, BadgeIsVisibleOverTheTaskbarAndTheRestKeepsItsTransparenc
   const UniqueIcon badged = CreateBadgedIcon(base.get(), kConnectedBadgeColor);
   ASSERT_TRUE(badged);
 
-  ExpectOpaqueBadgeOver(badged.get(), kTaskbarGrey, kGreen);
+  ExpectOpaqueBadgeOver(badged.get(), 32, kTaskbarGrey, kGreen);
   const IconPixels shown = RenderOver(badged.get(), 32, kTaskbarGrey);
   const uint32_t beside_badge = Rgb(shown.At(29, 29));
   EXPECT_NE(beside_badge, kTaskbarGrey) << "the icon is drawn in the badge's corner";
@@ -128,30 +147,47 @@ TEST(CreateBadgedIcon, BadgeIsVisibleOverTheTaskbarAndTheRestKeepsItsTransparenc
   const IconPixels image = ReadColorPixels(badged.get());
   EXPECT_EQ(image.At(2, 2), kTranslucentBlue);
   EXPECT_EQ(image.At(29, 29), kTranslucentBlue);
+  ExpectClearMaskOfSize(badged.get(), 32);
 }
 
 // An icon without an alpha channel is drawn as its mask says: opaque where the
 // mask shows the image, clear where it does not; never see-through, never
-// inverted. Each is checked over black and over white.
+// inverted. Each is checked pixel by pixel over black and over white, at sizes
+// where a mask's rows are padded differently when made (to 16 bits) and when
+// read (to 32): 16 px (2 and 4 bytes) and 48 px (6 and 8).
 TEST(CreateBadgedIcon, IconsWithoutAlphaAreOpaqueWithinTheirMask) {
-  struct Case {
-    const char* name;
-    UniqueIcon base;
-    uint32_t body;
-  };
-  Case cases[] = {{"24-bit", Make24BitIcon(32, 0x1030C0u), 0x1030C0u},
-                  {"monochrome", MakeMonochromeIcon(32), kWhite}};
-  for (Case& base_case : cases) {
-    ASSERT_TRUE(base_case.base) << base_case.name;
-    const UniqueIcon badged = CreateBadgedIcon(base_case.base.get(), kDisconnectedBadgeColor);
-    ASSERT_TRUE(badged) << base_case.name;
-    for (uint32_t background : {kBlack, kWhite}) {
-      SCOPED_TRACE(std::string(base_case.name) + " over " + std::to_string(background));
-      const IconPixels shown = RenderOver(badged.get(), 32, background);
-      EXPECT_EQ(Rgb(shown.At(24, 4)), base_case.body) << "the image";
-      EXPECT_EQ(Rgb(shown.At(4, 24)), base_case.body) << "the image";
-      EXPECT_EQ(Rgb(shown.At(4, 4)), background) << "the clear quarter";
-      ExpectOpaqueBadgeOver(badged.get(), background, kGrey);
+  for (int size : {16, 32, 48}) {
+    struct Case {
+      const char* name;
+      UniqueIcon base;
+      uint32_t body;
+    };
+    Case cases[] = {{"24-bit", Make24BitIcon(size, 0x1030C0u), 0x1030C0u},
+                    {"monochrome", MakeMonochromeIcon(size), kWhite}};
+    const RECT badge = BadgeCaseFor(size).ring;
+    for (Case& base_case : cases) {
+      SCOPED_TRACE(std::string(base_case.name) + ", " + std::to_string(size) + " px");
+      ASSERT_TRUE(base_case.base);
+      const UniqueIcon badged = CreateBadgedIcon(base_case.base.get(), kDisconnectedBadgeColor);
+      ASSERT_TRUE(badged);
+      ExpectClearMaskOfSize(badged.get(), size);
+      for (uint32_t background : {kBlack, kWhite}) {
+        SCOPED_TRACE("over " + std::to_string(background));
+        const IconPixels shown = RenderOver(badged.get(), size, background);
+        int wrong = 0;
+        std::string first_wrong;
+        for (int y = 0; y < size; ++y) {
+          for (int x = 0; x < size; ++x) {
+            if (x >= badge.left && y >= badge.top) continue;  // the badge's square
+            // The base's mask clears its top left quarter.
+            const uint32_t expected = x < size / 2 && y < size / 2 ? background : base_case.body;
+            if (Rgb(shown.At(x, y)) == expected) continue;
+            if (wrong++ == 0) first_wrong = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+          }
+        }
+        EXPECT_EQ(wrong, 0) << "pixels shown wrongly, the first at " << first_wrong;
+        ExpectOpaqueBadgeOver(badged.get(), size, background, kGrey);
+      }
     }
   }
 }
@@ -177,7 +213,7 @@ TEST(CreateBadgedIcon, SystemFallbackIconIsDrawnAsTheSystemDrawsIt) {
       }
     }
     EXPECT_EQ(differing, 0);
-    ExpectOpaqueBadgeOver(badged.get(), background, kGreen);
+    ExpectOpaqueBadgeOver(badged.get(), 32, background, kGreen);
   }
 }
 

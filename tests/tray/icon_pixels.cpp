@@ -46,6 +46,24 @@ void SetTopLeftQuarter(std::vector<uint8_t>& bits, int size) {
   }
 }
 
+// A bitmap's pixels as 32-bit pixels, converted by the system whatever its
+// own format.
+IconPixels ReadBitmapPixels(HBITMAP bitmap) {
+  BITMAP description{};
+  if (bitmap == nullptr || GetObjectW(bitmap, sizeof(description), &description) == 0) return {};
+  IconPixels result;
+  result.width = description.bmWidth;
+  result.height = description.bmHeight;
+  result.pixels.resize(static_cast<size_t>(result.width) * static_cast<size_t>(result.height));
+  BITMAPINFO read_info = TopDown32BitInfo(result.width, result.height);
+  const ScopedGetDc screen(nullptr);
+  if (GetDIBits(screen.get(), bitmap, 0, static_cast<UINT>(result.height), result.pixels.data(), &read_info,
+                DIB_RGB_COLORS) != result.height) {
+    return {};
+  }
+  return result;
+}
+
 }  // namespace
 
 UniqueIcon MakeSolidIcon(int size, uint32_t argb) {
@@ -113,20 +131,15 @@ IconPixels ReadColorPixels(HICON icon) {
   if (!GetIconInfo(icon, &info)) return {};
   const UniqueGdiObject color(info.hbmColor);
   const UniqueGdiObject mask(info.hbmMask);
-  BITMAP bitmap{};
-  if (!color || GetObjectW(color.get(), sizeof(bitmap), &bitmap) == 0) return {};
-  IconPixels result;
-  result.width = bitmap.bmWidth;
-  result.height = bitmap.bmHeight;
-  result.pixels.resize(static_cast<size_t>(result.width) * static_cast<size_t>(result.height));
-  BITMAPINFO read_info = TopDown32BitInfo(result.width, result.height);
-  const ScopedGetDc screen(nullptr);
-  if (GetDIBits(screen.get(), static_cast<HBITMAP>(color.get()), 0,
-                static_cast<UINT>(result.height), result.pixels.data(), &read_info,
-                DIB_RGB_COLORS) != result.height) {
-    return {};
-  }
-  return result;
+  return ReadBitmapPixels(static_cast<HBITMAP>(color.get()));
+}
+
+IconPixels ReadMaskPixels(HICON icon) {
+  ICONINFO info{};
+  if (!GetIconInfo(icon, &info)) return {};
+  const UniqueGdiObject color(info.hbmColor);
+  const UniqueGdiObject mask(info.hbmMask);
+  return ReadBitmapPixels(static_cast<HBITMAP>(mask.get()));
 }
 
 IconPixels RenderOver(HICON icon, int size, uint32_t background_rgb) {

@@ -45,6 +45,10 @@ UniqueIcon Make24BitIcon(int size, uint32_t rgb);
 // The icon's colour bitmap as 32-bit pixels; empty when it has none.
 IconPixels ReadColorPixels(HICON icon);
 
+// The icon's AND mask as 32-bit pixels (white where the background is kept,
+// black where the image replaces it), at the mask bitmap's own size.
+IconPixels ReadMaskPixels(HICON icon);
+
 // The icon drawn with DrawIconEx over a solid background, as the shell would
 // show it.
 IconPixels RenderOver(HICON icon, int size, uint32_t background_rgb);

@@ -112,12 +112,31 @@ Placed PlacementOf(HWND window) {
   return placed;
 }
 
-TEST(Win32Window, OpensCentredInTheWorkAreaAtTheMonitorsScaleShrunkToFit) {
+// The primary monitor's work area as this process sees it, set for the
+// length of a test. (Wine keeps a work area set with SPI_SETWORKAREA for the
+// process that set it.)
+class ScopedWorkArea {
+ public:
+  explicit ScopedWorkArea(RECT area) {
+    EXPECT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &previous_, 0));
+    EXPECT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &area, 0));
+  }
+  ~ScopedWorkArea() { SystemParametersInfoW(SPI_SETWORKAREA, 0, &previous_, 0); }
+  ScopedWorkArea(const ScopedWorkArea&) = delete;
+  ScopedWorkArea& operator=(const ScopedWorkArea&) = delete;
+
+ private:
+  RECT previous_{};
+};
+
+// The start-up opens the window in the primary work area it reads.
+TEST(Win32Window, OpensCentredInThePrimaryWorkAreaAtTheMonitorsScaleShrunkToFit) {
   FakeEngine engine;
   engine.set_monitor_dpi(144);
-  ProbeWindow window;
   // 1000 x 900 pixels: 660 wide fits, 1275 high does not.
-  ASSERT_TRUE(window.OpenInWorkArea(L"placed", {440, 850}, RECT{100, 40, 1100, 940}));
+  const ScopedWorkArea work_area(RECT{100, 40, 1100, 940});
+  ProbeWindow window;
+  ASSERT_TRUE(window.OpenInWorkArea(L"placed", {440, 850}, QueryPrimaryWorkArea()));
   const Placed placed = PlacementOf(window.NativeHandle());
   EXPECT_EQ(placed.client.cx, 660);
   EXPECT_EQ(placed.frame.left, 270) << "the client width centred";
@@ -141,7 +160,8 @@ TEST(Win32Window, OpensWhereItAlwaysHasAt96DpiWhenTheWindowFits) {
   EXPECT_EQ(placed.frame.top, 75);
 }
 
-TEST(Win32Window, WithoutAWorkAreaOpensNearTheTopLeftCornerWithinTheScreen) {
+// An empty work area would shrink the window to nothing: it counts as none.
+TEST(Win32Window, WithAnEmptyWorkAreaOpensNearTheTopLeftCornerWithinTheScreen) {
   FakeEngine engine;
   engine.set_monitor_dpi(240);
   MONITORINFO monitor{};
@@ -149,8 +169,9 @@ TEST(Win32Window, WithoutAWorkAreaOpensNearTheTopLeftCornerWithinTheScreen) {
   ASSERT_TRUE(GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor));
   ASSERT_LT(monitor.rcMonitor.bottom - monitor.rcMonitor.top, 2125)
       << "the test screen is lower than the scaled window";
+  const ScopedWorkArea work_area(RECT{0, 0, 0, 0});
   ProbeWindow window;
-  ASSERT_TRUE(window.OpenInWorkArea(L"placed", {440, 850}, std::nullopt));
+  ASSERT_TRUE(window.OpenInWorkArea(L"placed", {440, 850}, QueryPrimaryWorkArea()));
   const Placed placed = PlacementOf(window.NativeHandle());
   EXPECT_EQ(placed.client.cx, 1100);
   EXPECT_EQ(placed.frame.left, monitor.rcMonitor.left + 25);
