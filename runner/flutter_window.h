@@ -18,7 +18,7 @@
 #include "runner/main_window_identity.h"
 #include "runner/tray/tray_icon.h"
 #include "runner/tray/tray_window.h"
-#include "runner/win32_window.h"
+#include "runner/window/win32_window.h"
 
 // The tray channel and menu, and the runtime channel, act on it through the
 // narrow interfaces TrayWindow and RuntimeWindow.

@@ -1,7 +1,7 @@
 # talvor_app.exe: the entry point and the resources over talvor_runner, linked
 # with the engine library and the three plugin libraries through their import
 # libraries.
-add_library(talvor_app_main OBJECT main.cpp)
+add_library(talvor_app_main OBJECT startup/main.cpp)
 talvor_strict(talvor_app_main)
 target_link_libraries(talvor_app_main PRIVATE talvor_runner)
 

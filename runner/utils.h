@@ -1,5 +1,5 @@
 // Process utilities shared by the start-up sequence and the native services:
-// a console for runs under a debugger, the command-line arguments as UTF-8,
+// the command-line arguments as UTF-8,
 // UTF-8/UTF-16 conversions and the directory of the running executable.
 #ifndef TALVOR_RUNNER_UTILS_H_
 #define TALVOR_RUNNER_UTILS_H_
@@ -9,10 +9,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-// Opens a console and points the standard streams (and the engine library's)
-// at it. Without a console nothing changes.
-void OpenDebugConsole();
 
 // The process arguments after the program name, in UTF-8. An argument that is
 // not well-formed UTF-16 keeps its place as an empty string.

@@ -11,8 +11,8 @@
 #include <random>
 #include <utility>
 
-#include "runner/elevation/local_paths.h"
 #include "runner/elevation/windows_error.h"
+#include "runner/local_paths.h"
 #include "runner/log/log.h"
 #include "runner/process_user.h"
 #include "runner/utils.h"

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "runner/elevation/local_paths.h"
+#include "runner/local_paths.h"
 #include "runner/utils.h"
 #include "runner/win32_handles.h"
 

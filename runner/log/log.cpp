@@ -5,11 +5,11 @@
 #include <atomic>
 #include <optional>
 
+#include "runner/deep_link.h"
 #include "runner/elevation/pending_tun_launch.h"
 #include "runner/elevation/process_elevation.h"
 #include "runner/elevation/windows_error.h"
 #include "runner/log/log_files.h"
-#include "runner/url_scheme.h"
 #include "runner/utils.h"
 
 #ifndef TALVOR_VERSION_TEXT
@@ -147,8 +147,7 @@ std::string Text(const std::wstring& text) { return NarrowUtf8(text); }
 std::string DescribeLink(std::string_view link) {
   const std::string length = std::to_string(link.size()) + " bytes";
   const size_t colon = link.find(':');
-  if (colon == std::string_view::npos ||
-      !IsDeepLinkInvocation(std::vector<std::string>{std::string(link)})) {
+  if (colon == std::string_view::npos || !StartsWithUriScheme(std::string(link))) {
     return "text of " + length;
   }
   return "link " + CleanMessage(link.substr(0, colon + 1)) + " of " + length;
@@ -161,7 +160,7 @@ std::string DescribeArguments(const std::vector<std::string>& arguments) {
     if (!kinds.empty()) kinds += ", ";
     if (StartsWith(argument, kPendingTunLaunchArgumentPrefix)) {
       kinds += "pending launch";
-    } else if (IsDeepLinkInvocation(std::vector<std::string>{argument})) {
+    } else if (StartsWithUriScheme(argument)) {
       kinds += DescribeLink(argument);
     } else {
       kinds += "other";

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "runner/elevation/local_paths.h"
+#include "runner/local_paths.h"
 #include "runner/process_user.h"
 #include "runner/user_mutex.h"
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "runner/elevation/local_paths.h"
+#include "runner/local_paths.h"
 #include "tests/support/child_process.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "runner/main_window_run.h"
+#include "runner/window/main_window_run.h"
 #include "tests/main_window/main_window_fixture.h"
 #include "tests/support/stderr_capture.h"
 

@@ -1,4 +1,4 @@
-#include "runner/deep_link_handoff.h"
+#include "runner/startup/deep_link_handoff.h"
 
 #include <windows.h>
 #include <sddl.h>

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "runner/url_scheme.h"
+#include "runner/deep_link.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "runner/startup_errors.h"
+#include "runner/startup/startup_errors.h"
 
 #include <windows.h>
 

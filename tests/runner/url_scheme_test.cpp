@@ -1,4 +1,4 @@
-#include "runner/url_scheme.h"
+#include "runner/startup/url_scheme.h"
 
 #include <windows.h>
 #include <sddl.h>

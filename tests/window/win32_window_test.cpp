@@ -1,4 +1,4 @@
-#include "runner/win32_window.h"
+#include "runner/window/win32_window.h"
 
 #include <gtest/gtest.h>
 

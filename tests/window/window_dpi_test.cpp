@@ -11,7 +11,7 @@
 
 #include "embedding/engine_api.h"
 #include "runner/win32_handles.h"
-#include "runner/win32_window.h"
+#include "runner/window/win32_window.h"
 #include "tests/support/system_state.h"
 
 namespace talvor::test {

@@ -1,4 +1,4 @@
-#include "runner/startup_marker.h"
+#include "runner/startup/startup_marker.h"
 
 #include <windows.h>
 

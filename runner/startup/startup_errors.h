@@ -1,8 +1,8 @@
 // What the user is told when the program cannot start: a "Talvor VPN - Error"
 // box that names the broken part of the installation and asks to reinstall.
 // A program started from Explorer has no standard error to read.
-#ifndef TALVOR_RUNNER_STARTUP_ERRORS_H_
-#define TALVOR_RUNNER_STARTUP_ERRORS_H_
+#ifndef TALVOR_RUNNER_STARTUP_STARTUP_ERRORS_H_
+#define TALVOR_RUNNER_STARTUP_STARTUP_ERRORS_H_
 
 #include <string>
 
@@ -34,4 +34,4 @@ std::wstring InstallationFolderUnknownText();
 // Shows `text` in the error box, with no owner window.
 void ShowStartupError(const std::wstring& text);
 
-#endif  // TALVOR_RUNNER_STARTUP_ERRORS_H_
+#endif  // TALVOR_RUNNER_STARTUP_STARTUP_ERRORS_H_

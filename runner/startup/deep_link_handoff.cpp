@@ -1,12 +1,12 @@
-#include "runner/deep_link_handoff.h"
+#include "runner/startup/deep_link_handoff.h"
 
 #include <algorithm>
 #include <string>
 
+#include "runner/deep_link.h"
 #include "runner/log/log.h"
 #include "runner/plugin_libraries.h"
 #include "runner/process_user.h"
-#include "runner/url_scheme.h"
 
 namespace {
 

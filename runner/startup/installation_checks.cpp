@@ -1,4 +1,4 @@
-#include "runner/installation_checks.h"
+#include "runner/startup/installation_checks.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 // The desktop window manager's window attributes, reached at run time: the
 // program imports no dwmapi.dll, which the loader would look for beside the
 // program first.
-#ifndef TALVOR_RUNNER_DWM_WINDOW_ATTRIBUTE_H_
-#define TALVOR_RUNNER_DWM_WINDOW_ATTRIBUTE_H_
+#ifndef TALVOR_RUNNER_WINDOW_DWM_WINDOW_ATTRIBUTE_H_
+#define TALVOR_RUNNER_WINDOW_DWM_WINDOW_ATTRIBUTE_H_
 
 #include <windows.h>
 
@@ -10,4 +10,4 @@
 // that library or the function is not there.
 HRESULT SetDwmWindowAttribute(HWND window, DWORD attribute, const void* value, DWORD size);
 
-#endif  // TALVOR_RUNNER_DWM_WINDOW_ATTRIBUTE_H_
+#endif  // TALVOR_RUNNER_WINDOW_DWM_WINDOW_ATTRIBUTE_H_

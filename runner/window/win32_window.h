@@ -1,8 +1,8 @@
 // The program's top-level window host: a fixed-size, DPI-scaled window with
 // one child window as its content, whose messages go to an overridable
 // handler. Knows nothing of the engine.
-#ifndef TALVOR_RUNNER_WIN32_WINDOW_H_
-#define TALVOR_RUNNER_WIN32_WINDOW_H_
+#ifndef TALVOR_RUNNER_WINDOW_WIN32_WINDOW_H_
+#define TALVOR_RUNNER_WINDOW_WIN32_WINDOW_H_
 
 #include <windows.h>
 
@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "runner/window_placement.h"
+#include "runner/window/window_placement.h"
 
 // A point in 96-DPI units.
 struct LogicalPoint {
@@ -104,4 +104,4 @@ void ApplySystemTheme(HWND window, const WindowAttributeSetter& set_attribute);
 // Lets the system scale the window's frame with the DPI where it offers that.
 void EnableNonClientScalingIfPresent(HWND window);
 
-#endif  // TALVOR_RUNNER_WIN32_WINDOW_H_
+#endif  // TALVOR_RUNNER_WINDOW_WIN32_WINDOW_H_

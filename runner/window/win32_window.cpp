@@ -1,10 +1,10 @@
-#include "runner/win32_window.h"
+#include "runner/window/win32_window.h"
 
 #include "embedding/engine_api.h"
-#include "runner/dwm_window_attribute.h"
 #include "runner/log/log.h"
 #include "runner/main_window_identity.h"
 #include "runner/win32_handles.h"
+#include "runner/window/dwm_window_attribute.h"
 
 namespace {
 

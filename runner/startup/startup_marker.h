@@ -1,8 +1,8 @@
 // A mark that a full instance of the program is starting up in this user's
 // session, so that a link start arriving meanwhile waits for that instance's
 // window instead of opening a second one.
-#ifndef TALVOR_RUNNER_STARTUP_MARKER_H_
-#define TALVOR_RUNNER_STARTUP_MARKER_H_
+#ifndef TALVOR_RUNNER_STARTUP_STARTUP_MARKER_H_
+#define TALVOR_RUNNER_STARTUP_STARTUP_MARKER_H_
 
 #include <chrono>
 #include <string>
@@ -51,4 +51,4 @@ class StartupMarker {
 // user cannot be told.
 std::wstring StartupMarkerName();
 
-#endif  // TALVOR_RUNNER_STARTUP_MARKER_H_
+#endif  // TALVOR_RUNNER_STARTUP_STARTUP_MARKER_H_

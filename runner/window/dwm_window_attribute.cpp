@@ -1,4 +1,4 @@
-#include "runner/dwm_window_attribute.h"
+#include "runner/window/dwm_window_attribute.h"
 
 #include "runner/library_search.h"
 

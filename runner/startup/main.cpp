@@ -10,19 +10,20 @@
 #include <vector>
 
 #include "embedding/flutter_project.h"
-#include "runner/deep_link_handoff.h"
 #include "runner/elevation/pending_tun_launch.h"
 #include "runner/elevation/process_elevation.h"
 #include "runner/elevation/protected_installation.h"
 #include "runner/flutter_window.h"
-#include "runner/installation_checks.h"
 #include "runner/library_search.h"
 #include "runner/log/log.h"
-#include "runner/main_window_run.h"
-#include "runner/startup_errors.h"
-#include "runner/startup_marker.h"
-#include "runner/url_scheme.h"
+#include "runner/startup/debug_console.h"
+#include "runner/startup/deep_link_handoff.h"
+#include "runner/startup/installation_checks.h"
+#include "runner/startup/startup_errors.h"
+#include "runner/startup/startup_marker.h"
+#include "runner/startup/url_scheme.h"
 #include "runner/utils.h"
+#include "runner/window/main_window_run.h"
 
 namespace {
 

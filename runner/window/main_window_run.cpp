@@ -1,6 +1,6 @@
-#include "runner/main_window_run.h"
+#include "runner/window/main_window_run.h"
 
-#include "runner/window_placement.h"
+#include "runner/window/window_placement.h"
 
 namespace {
 

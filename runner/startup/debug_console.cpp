@@ -1,5 +1,5 @@
-// Kept apart from the other utilities: it is the one that needs the engine
-// library, which only the program links.
+#include "runner/startup/debug_console.h"
+
 #include <windows.h>
 
 #include <fcntl.h>
@@ -9,7 +9,6 @@
 #include <iostream>
 
 #include "embedding/engine_api.h"
-#include "runner/utils.h"
 
 void OpenDebugConsole() {
   if (!AllocConsole()) return;

@@ -1,4 +1,4 @@
-#include "runner/elevation/local_paths.h"
+#include "runner/local_paths.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "runner/window_placement.h"
+#include "runner/window/window_placement.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 // One copy of the program per user: a start with one deep link passes it to
 // the running main window and ends, and so does a start without arguments,
 // which brings that window forward instead of opening a second one.
-#ifndef TALVOR_RUNNER_DEEP_LINK_HANDOFF_H_
-#define TALVOR_RUNNER_DEEP_LINK_HANDOFF_H_
+#ifndef TALVOR_RUNNER_STARTUP_DEEP_LINK_HANDOFF_H_
+#define TALVOR_RUNNER_STARTUP_DEEP_LINK_HANDOFF_H_
 
 #include <windows.h>
 
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "runner/main_window_identity.h"
-#include "runner/startup_marker.h"
+#include "runner/startup/startup_marker.h"
 
 struct HandOffOptions {
   // Whether a window found by class and title belongs to an instance of ours
@@ -43,4 +43,4 @@ bool HandOffToRunningInstance(const std::vector<std::string>& arguments, Startup
 // message that has it come forward.
 void AskToComeForward(HWND running);
 
-#endif  // TALVOR_RUNNER_DEEP_LINK_HANDOFF_H_
+#endif  // TALVOR_RUNNER_STARTUP_DEEP_LINK_HANDOFF_H_

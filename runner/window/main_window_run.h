@@ -1,12 +1,12 @@
 // The main window's life in the start-up sequence: opened, run until it ends,
 // and torn down before the start-up releases what the window relies on.
-#ifndef TALVOR_RUNNER_MAIN_WINDOW_RUN_H_
-#define TALVOR_RUNNER_MAIN_WINDOW_RUN_H_
+#ifndef TALVOR_RUNNER_WINDOW_MAIN_WINDOW_RUN_H_
+#define TALVOR_RUNNER_WINDOW_MAIN_WINDOW_RUN_H_
 
 #include <functional>
 #include <string>
 
-#include "runner/win32_window.h"
+#include "runner/window/win32_window.h"
 
 enum class MainWindowOutcome {
   kEnded,               // the message loop ran and ended
@@ -23,4 +23,4 @@ enum class MainWindowOutcome {
 MainWindowOutcome RunMainWindow(Win32Window& window, const std::wstring& title,
                                 const LogicalSize& size, const std::function<void()>& opened = {});
 
-#endif  // TALVOR_RUNNER_MAIN_WINDOW_RUN_H_
+#endif  // TALVOR_RUNNER_WINDOW_MAIN_WINDOW_RUN_H_

@@ -1,11 +1,9 @@
-// The per-user "talvor" URL scheme and the test for a start that only
-// delivers a link.
-#ifndef TALVOR_RUNNER_URL_SCHEME_H_
-#define TALVOR_RUNNER_URL_SCHEME_H_
+// The per-user "talvor" URL scheme.
+#ifndef TALVOR_RUNNER_STARTUP_URL_SCHEME_H_
+#define TALVOR_RUNNER_STARTUP_URL_SCHEME_H_
 
 #include <string>
 #include <thread>
-#include <vector>
 
 // Points the "talvor" scheme of the current user at `executable_path`. When
 // the four values already hold exactly what would be written, nothing is
@@ -31,8 +29,4 @@ class UrlSchemeRegistration {
   std::thread worker_;
 };
 
-// True when the arguments (program name excluded) are exactly one argument
-// that starts with a URI scheme of two or more characters and a colon.
-bool IsDeepLinkInvocation(const std::vector<std::string>& arguments);
-
-#endif  // TALVOR_RUNNER_URL_SCHEME_H_
+#endif  // TALVOR_RUNNER_STARTUP_URL_SCHEME_H_

@@ -1,7 +1,7 @@
 // Where a window of a given size in 96-DPI units goes on a monitor: pure
 // rules in physical pixels, and the queries of the primary monitor they need.
-#ifndef TALVOR_RUNNER_WINDOW_PLACEMENT_H_
-#define TALVOR_RUNNER_WINDOW_PLACEMENT_H_
+#ifndef TALVOR_RUNNER_WINDOW_WINDOW_PLACEMENT_H_
+#define TALVOR_RUNNER_WINDOW_WINDOW_PLACEMENT_H_
 
 #include <windows.h>
 
@@ -50,4 +50,4 @@ RECT KeepWithinArea(const RECT& window, const RECT& area);
 // The primary monitor's work area, or nothing when the system cannot tell.
 std::optional<RECT> QueryPrimaryWorkArea();
 
-#endif  // TALVOR_RUNNER_WINDOW_PLACEMENT_H_
+#endif  // TALVOR_RUNNER_WINDOW_WINDOW_PLACEMENT_H_

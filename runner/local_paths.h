@@ -3,8 +3,8 @@
 // reached through folders that are not reparse points (junctions, mount
 // points, symbolic links), which could lead to another volume, a share or
 // the object namespace.
-#ifndef TALVOR_RUNNER_ELEVATION_LOCAL_PATHS_H_
-#define TALVOR_RUNNER_ELEVATION_LOCAL_PATHS_H_
+#ifndef TALVOR_RUNNER_LOCAL_PATHS_H_
+#define TALVOR_RUNNER_LOCAL_PATHS_H_
 
 #include <windows.h>
 
@@ -58,4 +58,4 @@ bool SamePath(const std::wstring& left, const std::wstring& right);
 // SamePath does.
 bool IsInsideFolder(const std::wstring& path, const std::wstring& folder);
 
-#endif  // TALVOR_RUNNER_ELEVATION_LOCAL_PATHS_H_
+#endif  // TALVOR_RUNNER_LOCAL_PATHS_H_

@@ -1,7 +1,7 @@
 // Checks of the installation beside the executable, made at every normal
 // start: the core VPN library with its entry points, and the tunnel driver.
-#ifndef TALVOR_RUNNER_INSTALLATION_CHECKS_H_
-#define TALVOR_RUNNER_INSTALLATION_CHECKS_H_
+#ifndef TALVOR_RUNNER_STARTUP_INSTALLATION_CHECKS_H_
+#define TALVOR_RUNNER_STARTUP_INSTALLATION_CHECKS_H_
 
 #include <array>
 #include <string>
@@ -26,4 +26,4 @@ talvor::UniqueModule LoadCoreLibrary(const std::wstring& path);
 // library at `path` is missing or is a directory. Start-up goes on either way.
 void WarnIfTunnelDriverMissing(const std::wstring& path);
 
-#endif  // TALVOR_RUNNER_INSTALLATION_CHECKS_H_
+#endif  // TALVOR_RUNNER_STARTUP_INSTALLATION_CHECKS_H_

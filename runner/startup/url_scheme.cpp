@@ -1,4 +1,4 @@
-#include "runner/url_scheme.h"
+#include "runner/startup/url_scheme.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -79,22 +79,6 @@ void RegisterQuietly(const std::wstring& executable_path) noexcept {
   }
 }
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-bool IsSchemeCharacter(char c) {
-  return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '.' || c == '-';
-}
-
-// Matches ^[a-z][a-z0-9+.-]+: without regard to case. Scanned by hand: the
-// standard library's regular expressions recurse once per character and run
-// out of stack on a scheme-like argument of a few thousand characters.
-bool StartsWithUriScheme(const std::string& text) {
-  if (text.empty() || !IsAsciiLetter(text[0])) return false;
-  size_t end = 1;
-  while (end < text.size() && IsSchemeCharacter(text[end])) ++end;
-  return end >= 2 && end < text.size() && text[end] == ':';
-}
-
 }  // namespace
 
 void RegisterUrlScheme(const std::wstring& executable_path) {
@@ -130,7 +114,3 @@ void UrlSchemeRegistration::Finish() noexcept {
   if (worker_.joinable()) worker_.join();
 }
 
-bool IsDeepLinkInvocation(const std::vector<std::string>& arguments) {
-  if (arguments.size() != 1) return false;
-  return StartsWithUriScheme(arguments.front());
-}
